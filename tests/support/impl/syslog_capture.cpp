@@ -1,0 +1,158 @@
+#include "test_support/syslog_capture.hpp"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace test_support {
+
+namespace {
+constexpr const char* log_path = "/dev/log";
+
+// True when something answers on the path: a system logger we must not displace.
+bool someone_listens(const char* _path) {
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, _path, sizeof(address.sun_path) - 1);
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return connected;
+}
+}  // namespace
+
+syslog_capture::syslog_capture() {
+    struct stat info {};
+    if (::lstat(log_path, &info) == 0) {
+        if (!S_ISSOCK(info.st_mode)) {
+            m_skip_reason = "/dev/log exists and is not a socket";
+            return;
+        }
+        if (someone_listens(log_path)) {
+            m_skip_reason = "a system logger holds /dev/log";
+            return;
+        }
+        ::unlink(log_path);  // stale socket of an earlier run
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        m_skip_reason = std::string("socket(): ") + std::strerror(errno);
+        return;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, log_path, sizeof(address.sun_path) - 1);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        m_skip_reason = std::string("bind(/dev/log): ") + std::strerror(errno);
+        ::close(fd);
+        return;
+    }
+    ::chmod(log_path, 0666);
+    m_fd = fd;
+    m_thread = std::thread([this] { run(); });
+}
+
+syslog_capture::~syslog_capture() {
+    if (m_fd < 0) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_thread.join();
+    ::close(m_fd);
+    ::unlink(log_path);
+}
+
+void syslog_capture::run() {
+    std::vector<char> buffer(65536);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stop) {
+                return;
+            }
+        }
+        pollfd waiting{m_fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 50) <= 0) {
+            continue;
+        }
+        const auto received = ::recv(m_fd, buffer.data(), buffer.size(), 0);
+        if (received <= 0) {
+            continue;
+        }
+        auto line = parse(std::string(buffer.data(), static_cast<std::size_t>(received)));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.push_back(std::move(line));
+        m_changed.notify_all();
+    }
+}
+
+syslog_line syslog_capture::parse(const std::string& _datagram) {
+    // glibc writes "<PRI>Mmm dd hh:mm:ss ident: message" (or "ident[pid]: ").
+    syslog_line line;
+    std::string rest = _datagram;
+    if (!rest.empty() && rest[0] == '<') {
+        const auto close = rest.find('>');
+        if (close != std::string::npos) {
+            const int value = std::atoi(rest.substr(1, close - 1).c_str());
+            line.priority = value & 0x07;
+            line.facility = value & ~0x07;
+            rest = rest.substr(close + 1);
+        }
+    }
+    // The time stamp has a fixed width of 15 characters and a blank.
+    if (rest.size() >= 16) {
+        rest = rest.substr(16);
+    }
+    const auto separator = rest.find(": ");
+    if (separator != std::string::npos) {
+        line.ident = rest.substr(0, separator);
+        line.message = rest.substr(separator + 2);
+    } else {
+        line.message = rest;
+    }
+    while (!line.message.empty() && line.message.back() == '\n') {
+        line.message.pop_back();
+    }
+    return line;
+}
+
+std::vector<syslog_line> syslog_capture::lines() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
+}
+
+void syslog_capture::clear() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lines.clear();
+}
+
+bool syslog_capture::wait_for(const std::function<bool(const std::vector<syslog_line>&)>& _predicate,
+                              std::chrono::milliseconds _timeout) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, _timeout, [&] { return _predicate(m_lines); });
+}
+
+bool syslog_capture::wait_for_message_containing(const std::string& _text,
+                                                 std::chrono::milliseconds _timeout) const {
+    return wait_for(
+        [&](const std::vector<syslog_line>& _lines) {
+            return std::any_of(_lines.begin(), _lines.end(), [&](const syslog_line& _line) {
+                return _line.message.find(_text) != std::string::npos;
+            });
+        },
+        _timeout);
+}
+
+}  // namespace test_support

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace test_support {
+
+// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
+int free_port();
+
+// "tcp://127.0.0.1:<free port>".
+std::string free_tcp_endpoint();
+
+}  // namespace test_support

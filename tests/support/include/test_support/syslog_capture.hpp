@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <syslog.h>
+#include <thread>
+#include <vector>
+
+namespace test_support {
+
+// One datagram that syslog(3) sent.
+struct syslog_line {
+    int priority = 0;     // the level: facility bits removed
+    int facility = 0;     // facility << 3, as in LOG_USER
+    std::string ident;    // the text before ": "
+    std::string message;  // the text after the first ": " that follows the time stamp
+};
+
+// Receives the process's syslog lines by binding a datagram socket at /dev/log. Only
+// possible where no system logger holds that path: available() tells, skip_reason() says why.
+// Tests that use it must not run at the same time as each other (ctest RESOURCE_LOCK).
+class syslog_capture {
+public:
+    syslog_capture();
+    ~syslog_capture();
+    syslog_capture(const syslog_capture&) = delete;
+    syslog_capture& operator=(const syslog_capture&) = delete;
+
+    bool available() const { return m_fd >= 0; }
+    const std::string& skip_reason() const { return m_skip_reason; }
+
+    std::vector<syslog_line> lines() const;
+    void clear();
+
+    bool wait_for(const std::function<bool(const std::vector<syslog_line>&)>& _predicate,
+                  std::chrono::milliseconds _timeout = std::chrono::seconds(5)) const;
+    bool wait_for_message_containing(const std::string& _text,
+                                     std::chrono::milliseconds _timeout = std::chrono::seconds(5)) const;
+
+    static syslog_line parse(const std::string& _datagram);
+
+private:
+    void run();
+
+    int m_fd = -1;
+    std::string m_skip_reason;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    std::vector<syslog_line> m_lines;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+}  // namespace test_support
+
+// Skips the current test when syslog cannot be captured here, saying why.
+#define TEST_SUPPORT_REQUIRE_SYSLOG(capture)                                  \
+    do {                                                                      \
+        if (!(capture).available()) {                                         \
+            GTEST_SKIP() << "syslog not capturable: " << (capture).skip_reason(); \
+        }                                                                     \
+    } while (false)
