@@ -4,7 +4,6 @@
 #include "test_support/process.hpp"
 #include "test_support/syslog_capture.hpp"
 
-using test_support::run_process;
 using test_support::syslog_capture;
 using test_support::syslog_line;
 
@@ -13,10 +12,12 @@ namespace {
 std::vector<syslog_line> run_and_collect(syslog_capture& _capture,
                                          const std::vector<std::string>& _arguments,
                                          test_support::process_result& _result) {
-    _capture.clear();
-    _result = run_process(QUILLMERE_BINARY, _arguments);
+    test_support::child_process child(QUILLMERE_BINARY, _arguments);
+    _result.finished = child.wait(std::chrono::seconds(20));
+    _result.exit_code = child.exit_code();
+    _result.standard_output = child.standard_output();
     // The child has ended, so every datagram it sent is already queued at our socket.
-    _capture.wait_for([](const std::vector<syslog_line>& _lines) {
+    _capture.wait_for(child.pid(), [](const std::vector<syslog_line>& _lines) {
         for (const auto& line : _lines) {
             if (line.priority == LOG_ERR) {
                 return true;
@@ -24,7 +25,7 @@ std::vector<syslog_line> run_and_collect(syslog_capture& _capture,
         }
         return false;
     });
-    return _capture.lines();
+    return _capture.lines(child.pid());
 }
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <regex>
 
 #include "core/logger.hpp"
@@ -28,8 +30,8 @@ TEST(logger_syslog, normal_mode_drops_debug_and_writes_the_body_alone) {
     log.info("plain %1%") % 1;
     log.warning("warned");
     log.error("failed");
-    ASSERT_TRUE(capture.wait_for_message_containing("failed"));
-    const auto lines = capture.lines();
+    ASSERT_TRUE(capture.wait_for_message_containing(getpid(), "failed"));
+    const auto lines = capture.lines(getpid());
     EXPECT_EQ(find(lines, "hidden debug"), nullptr);
     const auto* starting = find(lines, "Starting quillmere");
     ASSERT_NE(starting, nullptr);
@@ -52,8 +54,8 @@ TEST(logger_syslog, debug_mode_writes_every_level_with_time_and_indentation) {
     const auto guard = log.enter_scope("scope");
     log.debug("shown debug");
     log.error("failed");
-    ASSERT_TRUE(capture.wait_for_message_containing("failed"));
-    const auto lines = capture.lines();
+    ASSERT_TRUE(capture.wait_for_message_containing(getpid(), "failed"));
+    const auto lines = capture.lines(getpid());
     const auto* debug = find(lines, "shown debug");
     ASSERT_NE(debug, nullptr);
     EXPECT_EQ(debug->priority, LOG_DEBUG);
@@ -63,8 +65,8 @@ TEST(logger_syslog, debug_mode_writes_every_level_with_time_and_indentation) {
     log.set_debug(false);
     log.debug("hidden again");
     log.info("marker");
-    ASSERT_TRUE(capture.wait_for_message_containing("marker"));
-    EXPECT_EQ(find(capture.lines(), "hidden again"), nullptr);
+    ASSERT_TRUE(capture.wait_for_message_containing(getpid(), "marker"));
+    EXPECT_EQ(find(capture.lines(getpid()), "hidden again"), nullptr);
     // Outside debug mode syslog gets the body alone, without indentation.
-    EXPECT_EQ(find(capture.lines(), "marker")->message, "marker");
+    EXPECT_EQ(find(capture.lines(getpid()), "marker")->message, "marker");
 }

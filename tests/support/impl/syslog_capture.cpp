@@ -3,12 +3,14 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace test_support {
 
@@ -24,7 +26,8 @@ bool someone_listens(const char* _path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, _path, sizeof(address.sun_path) - 1);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     ::close(fd);
     return connected;
 }
@@ -57,6 +60,9 @@ syslog_capture::syslog_capture() {
         return;
     }
     ::chmod(log_path, 0666);
+    // The kernel then attaches the sender's credentials to every datagram.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on));
     m_fd = fd;
     m_thread = std::thread([this] { run(); });
 }
@@ -87,11 +93,25 @@ void syslog_capture::run() {
         if (::poll(&waiting, 1, 50) <= 0) {
             continue;
         }
-        const auto received = ::recv(m_fd, buffer.data(), buffer.size(), 0);
+        iovec part{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        msghdr header{};
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof(control);
+        const auto received = ::recvmsg(m_fd, &header, 0);
         if (received <= 0) {
             continue;
         }
         auto line = parse(std::string(buffer.data(), static_cast<std::size_t>(received)));
+        for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS) {
+                ucred credentials{};
+                std::memcpy(&credentials, CMSG_DATA(c), sizeof(credentials));
+                line.pid = credentials.pid;
+            }
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_lines.push_back(std::move(line));
         m_changed.notify_all();
@@ -128,9 +148,18 @@ syslog_line syslog_capture::parse(const std::string& _datagram) {
     return line;
 }
 
-std::vector<syslog_line> syslog_capture::lines() const {
+namespace {
+std::vector<syslog_line> of_process(const std::vector<syslog_line>& _lines, pid_t _pid) {
+    std::vector<syslog_line> result;
+    std::copy_if(_lines.begin(), _lines.end(), std::back_inserter(result),
+                 [_pid](const syslog_line& _line) { return _line.pid == _pid; });
+    return result;
+}
+}  // namespace
+
+std::vector<syslog_line> syslog_capture::lines(pid_t _pid) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_lines;
+    return of_process(m_lines, _pid);
 }
 
 void syslog_capture::clear() {
@@ -138,15 +167,18 @@ void syslog_capture::clear() {
     m_lines.clear();
 }
 
-bool syslog_capture::wait_for(const std::function<bool(const std::vector<syslog_line>&)>& _predicate,
-                              std::chrono::milliseconds _timeout) const {
+bool syslog_capture::wait_for(
+    pid_t _pid, const std::function<bool(const std::vector<syslog_line>&)>& _predicate,
+    std::chrono::milliseconds _timeout) const {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, _timeout, [&] { return _predicate(m_lines); });
+    return m_changed.wait_for(lock, _timeout,
+                              [&] { return _predicate(of_process(m_lines, _pid)); });
 }
 
-bool syslog_capture::wait_for_message_containing(const std::string& _text,
+bool syslog_capture::wait_for_message_containing(pid_t _pid, const std::string& _text,
                                                  std::chrono::milliseconds _timeout) const {
     return wait_for(
+        _pid,
         [&](const std::vector<syslog_line>& _lines) {
             return std::any_of(_lines.begin(), _lines.end(), [&](const syslog_line& _line) {
                 return _line.message.find(_text) != std::string::npos;
