@@ -6,8 +6,7 @@ namespace tvk {
 namespace libs {
 namespace core {
 
-located_exception::located_exception(source_location _location)
-    : m_source_location(_location) {}
+located_exception::located_exception(source_location _location) : m_source_location(_location) {}
 
 std::ostream& located_exception::describe(std::ostream& _stream) const {
     return _stream << m_source_location.short_file() << ":" << m_source_location.line();

@@ -127,13 +127,14 @@ component_logger::indent_guard component_logger::enter_scope(source_location _lo
     return indent();
 }
 
-component_logger::indent_guard component_logger::enter_scope(const boost::string_view& _name) const {
+component_logger::indent_guard component_logger::enter_scope(
+    const boost::string_view& _name) const {
     debug("%1%") % _name;
     return indent();
 }
 
-component_logger::indent_guard component_logger::enter_scope(source_location _location,
-                                                            const boost::string_view& _name) const {
+component_logger::indent_guard component_logger::enter_scope(
+    source_location _location, const boost::string_view& _name) const {
     debug("%1%:%2% (%3%)") % _location.short_file() % _location.line() % _name;
     return indent();
 }

@@ -6,7 +6,9 @@ namespace tvk {
 namespace libs {
 namespace core {
 
-boost::string_view source_location::short_file() const { return remove_directory_prefix(m_file); }
+boost::string_view source_location::short_file() const {
+    return remove_directory_prefix(m_file);
+}
 
 boost::string_view source_location::remove_directory_prefix(boost::string_view _path) const {
     // Cut by length only: every file of the tree starts with the source root.

@@ -20,7 +20,8 @@ std::vector<std::string> bodies(const std::vector<std::string>& _lines) {
     const std::regex time(time_pattern);
     for (const auto& line : _lines) {
         if (line.find("Connected to socket") == std::string::npos) {
-            result.push_back(std::regex_replace(line, time, "<t> ", std::regex_constants::format_first_only));
+            result.push_back(
+                std::regex_replace(line, time, "<t> ", std::regex_constants::format_first_only));
         }
     }
     return result;
@@ -49,9 +50,9 @@ TEST_F(logger_socket, every_level_reaches_the_socket_with_prefix_and_time) {
     m_logger.warning("w %1% %2%") % boost::string_view("x") % 3u;
     m_logger.error("e %1%") % -4L;
     const auto lines = received(4);
-    EXPECT_EQ(lines, (std::vector<std::string>{"&quillmere:main <t> d 1", "&quillmere:main <t> i two",
-                                               "&quillmere:main <t> w x 3",
-                                               "&quillmere:main <t> e -4"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"&quillmere:main <t> d 1", "&quillmere:main <t> i two",
+                                        "&quillmere:main <t> w x 3", "&quillmere:main <t> e -4"}));
     // The raw line: prefix, then the time as "%Y-%m-%d %H:%M:%S.mmm".
     EXPECT_TRUE(std::regex_match(m_collector.lines().back(),
                                  std::regex("&quillmere:main " + time_pattern + "e -4")));
@@ -105,8 +106,7 @@ TEST_F(logger_socket, location_function_and_time_of_a_line) {
     EXPECT_EQ(lines[1],
               "&quillmere:main <t> /libs/core/tests/logger_test.cpp:35 "
               "tvk::application::start_application: called");
-    EXPECT_EQ(lines[2],
-              "&quillmere:main <t> void tvk::application::start_application(): called");
+    EXPECT_EQ(lines[2], "&quillmere:main <t> void tvk::application::start_application(): called");
     EXPECT_EQ(m_collector.lines().back(), "&quillmere:main 2024-05-06 07:08:09.123 at");
 }
 
@@ -130,11 +130,12 @@ TEST_F(logger_socket, execute_with_location_logs_caught_exeption_through_root) {
     const source_location at(33, __FILE__, "main(int, char**)::<lambda()>");
     EXPECT_FALSE(core->execute(at, [] { throw std::runtime_error("boom"); }));
     const auto lines = received(3);
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "&quillmere:main <t> root scope",
-                         "&quillmere:main <t>     | /libs/core/tests/logger_test.cpp:33 Caught exeption",
-                         "&quillmere:core <t> std::exception::what(): boom",
-                     }));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  "&quillmere:main <t> root scope",
+                  "&quillmere:main <t>     | /libs/core/tests/logger_test.cpp:33 Caught exeption",
+                  "&quillmere:core <t> std::exception::what(): boom",
+              }));
 }
 
 TEST_F(logger_socket, log_error_and_located_exception) {
@@ -142,7 +143,8 @@ TEST_F(logger_socket, log_error_and_located_exception) {
                        source_location(9, __FILE__, "f"));
     m_logger.log_exception(tvk::libs::core::exception("gone", source_location(3, __FILE__, "f")));
     const auto lines = received(2);
-    EXPECT_EQ(lines[0], "&quillmere:main <t> /libs/core/tests/logger_test.cpp:9: Connection timed out");
+    EXPECT_EQ(lines[0],
+              "&quillmere:main <t> /libs/core/tests/logger_test.cpp:9: Connection timed out");
     EXPECT_EQ(lines[1], "&quillmere:main <t> /libs/core/tests/logger_test.cpp:3 gone");
 }
 

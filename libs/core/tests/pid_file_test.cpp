@@ -12,7 +12,9 @@ using test_support::temporary_directory;
 using tvk::libs::core::write_pid;
 
 namespace {
-std::string own_pid() { return std::to_string(getpid()); }
+std::string own_pid() {
+    return std::to_string(getpid());
+}
 
 std::string error_of(const std::string& _file) {
     try {

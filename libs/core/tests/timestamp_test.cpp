@@ -4,11 +4,13 @@
 
 #include <cstring>
 
-using tvk::libs::core::timestamp;
 using std::chrono::milliseconds;
+using tvk::libs::core::timestamp;
 
 namespace {
-std::string iso(const timestamp& _t) { return _t.to_iso_8601(true, 'T', true); }
+std::string iso(const timestamp& _t) {
+    return _t.to_iso_8601(true, 'T', true);
+}
 }  // namespace
 
 TEST(timestamp, construction_and_parts) {
@@ -66,8 +68,8 @@ TEST(timestamp, parse_reads_only_the_view) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->get_ms(), 0u);
     // Not terminated at all.
-    const char unterminated[] = {'2', '0', '2', '4', '-', '0', '1', '-', '0', '1', 'T',
-                                 '0', '0', ':', '0', '0', ':', '0', '7'};
+    const char unterminated[] = {'2', '0', '2', '4', '-', '0', '1', '-', '0', '1',
+                                 'T', '0', '0', ':', '0', '0', ':', '0', '7'};
     const auto exact = timestamp::try_parse(boost::string_view(unterminated, sizeof(unterminated)));
     ASSERT_TRUE(exact);
     EXPECT_EQ(iso(*exact), "2024-01-01T00:00:07.000Z");

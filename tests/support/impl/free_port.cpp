@@ -28,6 +28,8 @@ int free_port() {
     return ntohs(address.sin_port);
 }
 
-std::string free_tcp_endpoint() { return "tcp://127.0.0.1:" + std::to_string(free_port()); }
+std::string free_tcp_endpoint() {
+    return "tcp://127.0.0.1:" + std::to_string(free_port());
+}
 
 }  // namespace test_support

@@ -17,8 +17,8 @@ namespace test_support {
 namespace {
 std::string make_temporary_directory() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/quillmere-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quillmere-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr) {
@@ -108,8 +108,12 @@ bool child_process::wait(std::chrono::milliseconds _timeout) {
     }
 }
 
-std::string child_process::standard_output() const { return read_file(m_output_path); }
-std::string child_process::standard_error() const { return read_file(m_error_path); }
+std::string child_process::standard_output() const {
+    return read_file(m_output_path);
+}
+std::string child_process::standard_error() const {
+    return read_file(m_error_path);
+}
 
 process_result run_process(const std::string& _program, const std::vector<std::string>& _arguments,
                            std::chrono::milliseconds _timeout,
@@ -124,7 +128,9 @@ process_result run_process(const std::string& _program, const std::vector<std::s
 }
 
 temporary_directory::temporary_directory() : m_path(make_temporary_directory()) {}
-temporary_directory::~temporary_directory() { remove_tree(m_path); }
+temporary_directory::~temporary_directory() {
+    remove_tree(m_path);
+}
 
 std::string temporary_directory::write_file(const std::string& _name,
                                             const std::string& _content) const {

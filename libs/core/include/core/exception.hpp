@@ -52,13 +52,12 @@ public:
 }  // namespace tvk
 
 // Raises tvk::libs::core::exception with the given message at this line.
-#define TVK_THROW(message) \
-    throw ::tvk::libs::core::exception((message), TVK_SOURCE_LOCATION)
+#define TVK_THROW(message) throw ::tvk::libs::core::exception((message), TVK_SOURCE_LOCATION)
 
 // Raises check_failed_exception with the condition's text when it does not hold.
-#define TVK_CHECK(condition)                                                         \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
+#define TVK_CHECK(condition)                                                                  \
+    do {                                                                                      \
+        if (!(condition)) {                                                                   \
             throw ::tvk::libs::core::check_failed_exception(#condition, TVK_SOURCE_LOCATION); \
-        }                                                                            \
+        }                                                                                     \
     } while (false)

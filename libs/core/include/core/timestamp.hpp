@@ -20,7 +20,8 @@ namespace core {
 // A point of wall-clock time: milliseconds since the Unix epoch, UTC.
 class timestamp {
 public:
-    using time_point = std::chrono::time_point<std::chrono::system_clock, std::chrono::milliseconds>;
+    using time_point =
+        std::chrono::time_point<std::chrono::system_clock, std::chrono::milliseconds>;
 
     timestamp() = default;
     // _milliseconds is not limited to 0..999: 1500 adds one and a half seconds.
@@ -39,8 +40,8 @@ public:
         int year = 0, month = 0, day = 0, hours = 0, minutes = 0;
         char delimiter = 0;
         float seconds = 0;
-        if (std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%f", &year, &month, &day, &delimiter,
-                        &hours, &minutes, &seconds) != 7) {
+        if (std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%f", &year, &month, &day, &delimiter, &hours,
+                        &minutes, &seconds) != 7) {
             return boost::none;
         }
         if (!std::isfinite(seconds) || std::fabs(seconds) > 1e9f) {
@@ -77,7 +78,8 @@ public:
         struct tm broken_down {};
         gmtime_r(&seconds, &broken_down);
         char buffer[25] = {};
-        const auto length = std::strftime(buffer, sizeof(buffer), "%Y-%m-%d %H:%M:%S", &broken_down);
+        const auto length =
+            std::strftime(buffer, sizeof(buffer), "%Y-%m-%d %H:%M:%S", &broken_down);
         std::string text(buffer, length);
         if (text.size() > 10) {
             text[10] = _delimiter;
@@ -100,7 +102,9 @@ public:
     unsigned int get_ms() const {
         return static_cast<unsigned int>(count() - floor_div(count(), 1000) * 1000);
     }
-    std::chrono::milliseconds get_time_since_epoch() const { return m_time_point.time_since_epoch(); }
+    std::chrono::milliseconds get_time_since_epoch() const {
+        return m_time_point.time_since_epoch();
+    }
 
     friend bool operator==(const timestamp& _a, const timestamp& _b) {
         return _a.m_time_point == _b.m_time_point;

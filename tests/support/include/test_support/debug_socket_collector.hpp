@@ -28,8 +28,8 @@ public:
     bool wait_for(const std::function<bool(const std::vector<std::string>&)>& _predicate,
                   std::chrono::milliseconds _timeout = std::chrono::seconds(5)) const;
     // Waits for a line that contains _text.
-    bool wait_for_line_containing(const std::string& _text,
-                                  std::chrono::milliseconds _timeout = std::chrono::seconds(5)) const;
+    bool wait_for_line_containing(const std::string& _text, std::chrono::milliseconds _timeout =
+                                                                std::chrono::seconds(5)) const;
 
 private:
     void run();
