@@ -1,0 +1,27 @@
+#pragma once
+
+#include <boost/optional.hpp>
+#include <string>
+
+namespace tvk {
+namespace libs {
+namespace context_utils {
+namespace parsers {
+
+// A fixed-position reader of "YYYY-MM-DDThh:mm:ss.fffZ" times, always taken as UTC.
+class iso8601_time {
+public:
+    struct time {
+        // Seconds since the epoch; 32 bits, so times after 2106-02-07 wrap.
+        unsigned int ts;
+        unsigned int ms;
+    };
+
+    // None for a text shorter than 24 characters; otherwise the fields read at their offsets.
+    static boost::optional<time> parse_time(const std::string& _text);
+};
+
+}  // namespace parsers
+}  // namespace context_utils
+}  // namespace libs
+}  // namespace tvk
