@@ -1,0 +1,79 @@
+#pragma once
+
+#include <json/json.h>
+
+#include <boost/optional.hpp>
+#include <boost/optional/optional_io.hpp>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "core/exception.hpp"
+#include "core/json.hpp"
+#include "json_value.hpp"
+
+namespace context_utils_test {
+
+// A sample file of tests/data, parsed.
+inline Json::Value load_sample(const std::string& _relative_path) {
+    const std::string path = std::string(CONTEXT_UTILS_TEST_DATA) + "/" + _relative_path;
+    std::ifstream file(path);
+    if (!file) {
+        throw std::runtime_error("cannot open " + path);
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    return tvk::libs::core::json::parse(text.str(), TVK_SOURCE_LOCATION);
+}
+
+inline std::string read_sample(const std::string& _relative_path) {
+    return tvk::libs::core::json::to_string(load_sample(_relative_path));
+}
+
+inline Json::Value parse(const std::string& _text) {
+    return tvk::libs::core::json::parse(_text, TVK_SOURCE_LOCATION);
+}
+
+// One element of a REST answer sample, as the loader hands it on.
+inline tvk::libs::context_utils::json_object rest_element(const std::string& _file,
+                                                          const char* _key,
+                                                          Json::ArrayIndex _index) {
+    return tvk::libs::context_utils::json_object(load_sample(_file)[_key][_index]);
+}
+
+inline tvk::libs::context_utils::json_object json_object_of(const std::string& _text) {
+    return tvk::libs::context_utils::json_object(parse(_text));
+}
+
+inline tvk::libs::context_utils::json_notify json_notify_of(const std::string& _text) {
+    return tvk::libs::context_utils::json_notify(parse(_text));
+}
+
+// The message of the core exception that _f raises, or a note that it raised none.
+inline std::string error_of(const std::function<void()>& _f) {
+    try {
+        _f();
+    } catch (const tvk::libs::core::exception& e) {
+        return e.get_string_error();
+    } catch (const std::exception& e) {
+        return std::string("other exception: ") + e.what();
+    }
+    return "no exception";
+}
+
+// A value copied out of an optional reference, so that it can be compared.
+template <class T>
+boost::optional<T> copy_of(const boost::optional<const T&>& _value) {
+    return _value ? boost::optional<T>(*_value) : boost::none;
+}
+
+// A getter under test and the message it must raise.
+struct expected_error {
+    const char* getter;
+    std::function<void()> call;
+    std::string message;
+};
+
+}  // namespace context_utils_test
