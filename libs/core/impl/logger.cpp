@@ -204,6 +204,15 @@ logger::logger(const std::string& _module_name, const std::string& _component_na
 
 logger::~logger() {
     closelog();
+    // libzmq 4.3 drops a message queued shortly after connect when the socket is closed
+    // before it processed its pending commands (seen after a send refused before connect,
+    // that is the start line). Reading the events processes them, so the linger below
+    // delivers what was queued; a start-up failure's last lines must reach the socket too.
+    try {
+        std::lock_guard<std::mutex> lock(m_socket_mutex);
+        (void)m_debug_socket.get(zmq::sockopt::events);
+    } catch (...) {
+    }
     // Members close the socket, then the context; closing waits up to the linger time.
 }
 

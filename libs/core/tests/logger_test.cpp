@@ -176,3 +176,17 @@ TEST(logger, lines_before_connect_and_a_bad_endpoint) {
     EXPECT_THROW(log.connect("nonsense://x"), zmq::error_t);
     log.info("still fine");
 }
+
+TEST(logger_close, lines_logged_just_before_destruction_reach_the_socket) {
+    test_support::debug_socket_collector collector;
+    for (int round = 0; round < 5; ++round) {
+        const std::string last = "last words " + std::to_string(round);
+        {
+            // The start line was refused (no connection yet); then connect, log and close at once.
+            logger log("quillmere", "main");
+            log.connect(collector.endpoint());
+            log.error("%1%") % last;
+        }
+        EXPECT_TRUE(collector.wait_for_line_containing(last, std::chrono::seconds(2))) << last;
+    }
+}
