@@ -195,8 +195,8 @@ logger::logger(const std::string& _module_name, const std::string& _component_na
     : component_logger(*this, _module_name, _component_name)
     , m_module_name(_module_name)
     , m_zmq_context()
-    , m_debug_socket(m_zmq_context, zmq::socket_type::push) {
-    m_debug_socket.set(zmq::sockopt::linger, 5000);
+    , m_debug_socket(m_zmq_context, ::zmq::socket_type::push) {
+    m_debug_socket.set(::zmq::sockopt::linger, 5000);
     openlog(m_module_name.c_str(), 0, LOG_USER);
     set_debug(false);
     info("Starting %1%") % m_module_name;
@@ -235,7 +235,7 @@ void logger::send_to_socket(const std::string& _message) const noexcept {
     try {
         std::lock_guard<std::mutex> lock(m_socket_mutex);
         // Dropped when it cannot be queued at once (no peer, queue full).
-        (void)m_debug_socket.send(zmq::buffer(_message), zmq::send_flags::dontwait);
+        (void)m_debug_socket.send(::zmq::buffer(_message), ::zmq::send_flags::dontwait);
     } catch (...) {
     }
 }
