@@ -1,0 +1,56 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <memory>
+
+#include "core/core.hpp"
+#include "core/events_loop.hpp"
+#include "core/logger.hpp"
+#include "core/timers_manager.hpp"
+
+namespace tvk {
+namespace libs {
+namespace core {
+
+class events_loop_impl : public events_loop {
+public:
+    events_loop_impl(core& _core, const component_logger& _logger);
+    ~events_loop_impl() override;
+
+    events_loop_impl(const events_loop_impl&) = delete;
+    events_loop_impl& operator=(const events_loop_impl&) = delete;
+
+    void run() override;
+    void run_catch_exceptions(source_location _location) override;
+    void stop() override;
+    bool is_stopped() const override;
+    signals_handle::ptr stop_on_signals() override;
+
+    timers_manager& get_timers() override;
+    timer::ptr create_timer(timer::time_point _time_point, const std::string& _name,
+                            timer::callback _callback, source_location _location) override;
+    periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period,
+                                              const std::string& _name, timer::callback _callback,
+                                              source_location _location) override;
+    periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period,
+                                              periodic_timer::execute_now _execute_now,
+                                              const std::string& _name, timer::callback _callback,
+                                              source_location _location) override;
+
+    void post(std::function<void()> _handler, source_location _location) override;
+    work::ptr create_work() override;
+    boost::asio::io_context& get_io_context() override;
+    const boost::asio::io_context& get_io_context() const override;
+
+private:
+    void drain() noexcept;
+
+    core& m_core;
+    boost::asio::io_context m_io_context;
+    const component_logger& m_logger;
+    std::unique_ptr<timers_manager> m_timers;
+};
+
+}  // namespace core
+}  // namespace libs
+}  // namespace tvk

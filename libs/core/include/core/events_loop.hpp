@@ -1,0 +1,78 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/periodic_timer.hpp"
+#include "core/source_location.hpp"
+#include "core/timer.hpp"
+#include "core/timers_manager.hpp"
+
+namespace tvk {
+namespace libs {
+namespace core {
+
+// One thread's loop of handlers and the factory of the library's asynchronous objects. Every
+// product must be destroyed before the loop that made it.
+class events_loop {
+public:
+    using ptr = std::unique_ptr<events_loop>;
+
+    // Stops a loop on SIGINT or SIGTERM, watched on a thread of its own; only the first
+    // signal is handled. Destroy it before the loop it stops.
+    class signals_handle {
+    public:
+        using ptr = std::unique_ptr<signals_handle>;
+        virtual ~signals_handle() = default;
+        // Whether a signal has stopped the loop; any thread may ask.
+        virtual bool signal_is_received() const = 0;
+    };
+
+    // While it lives, run does not return for lack of work.
+    class work {
+    public:
+        using ptr = std::unique_ptr<work>;
+        virtual ~work() = default;
+    };
+
+    // Runs what is still queued (the completions of cancelled operations) for at most 10 s.
+    virtual ~events_loop() = default;
+
+    // Runs handlers on the calling thread until stopped or out of work; an exception thrown by
+    // a handler leaves run and the loop can be entered again.
+    virtual void run() = 0;
+    // Runs, logging "Caught exeption" at _location and re-entering after every exception.
+    virtual void run_catch_exceptions(source_location _location) = 0;
+    // Makes run return once the running handler has returned; a stopped loop stays stopped.
+    // Any thread may call it.
+    virtual void stop() = 0;
+    // Also true once run has returned for lack of work.
+    virtual bool is_stopped() const = 0;
+    virtual signals_handle::ptr stop_on_signals() = 0;
+
+    virtual timers_manager& get_timers() = 0;
+    virtual timer::ptr create_timer(timer::time_point _time_point, const std::string& _name,
+                                    timer::callback _callback, source_location _location) = 0;
+    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period,
+                                                      const std::string& _name,
+                                                      timer::callback _callback,
+                                                      source_location _location) = 0;
+    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period,
+                                                      periodic_timer::execute_now _execute_now,
+                                                      const std::string& _name,
+                                                      timer::callback _callback,
+                                                      source_location _location) = 0;
+
+    // Queues _handler; it runs later on the thread that runs the loop. Any thread may call it.
+    virtual void post(std::function<void()> _handler, source_location _location) = 0;
+    virtual work::ptr create_work() = 0;
+    virtual boost::asio::io_context& get_io_context() = 0;
+    virtual const boost::asio::io_context& get_io_context() const = 0;
+};
+
+}  // namespace core
+}  // namespace libs
+}  // namespace tvk

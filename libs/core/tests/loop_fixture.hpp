@@ -1,0 +1,94 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "core/core.hpp"
+#include "core/events_loop.hpp"
+#include "core/logger.hpp"
+#include "test_support/debug_socket_collector.hpp"
+
+namespace loop_test {
+
+using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
+
+// A root logger whose lines reach a collector, a core and one events loop.
+class loop_fixture : public ::testing::Test {
+protected:
+    loop_fixture() {
+        m_logger.connect(m_collector.endpoint());
+        m_core = tvk::libs::core::core::create(m_logger);
+        m_loop = m_core->create_events_loop("main loop");
+    }
+
+    ~loop_fixture() override {
+        m_loop.reset();
+        m_core.reset();
+    }
+
+    // A timer that stops the loop after _limit and then sets _fired.
+    tvk::libs::core::timer::ptr guard(std::chrono::milliseconds _limit, bool& _fired) {
+        return m_loop->get_timers().create_timer(
+            _limit, "test guard",
+            [this, &_fired](steady::time_point) {
+                _fired = true;
+                m_loop->stop();
+            },
+            TVK_SOURCE_LOCATION);
+    }
+
+    // Runs the loop until something stops it; false when _limit passed first.
+    bool run_bounded(std::chrono::milliseconds _limit = 5s, bool _catch_exceptions = false,
+                     tvk::libs::core::source_location _location = TVK_SOURCE_LOCATION) {
+        bool timed_out = false;
+        const auto stopper = guard(_limit, timed_out);
+        if (_catch_exceptions) {
+            m_loop->run_catch_exceptions(_location);
+        } else {
+            m_loop->run();
+        }
+        return !timed_out;
+    }
+
+    // Runs the loop for _duration (it is expected to keep working meanwhile), then makes it
+    // runnable again.
+    void run_during(std::chrono::milliseconds _duration, bool _catch_exceptions = false) {
+        EXPECT_FALSE(run_bounded(_duration, _catch_exceptions));
+        m_loop->get_io_context().restart();
+    }
+
+    // The lines after the connection line, with the time replaced by "<t> ".
+    static std::vector<std::string> bodies(const std::vector<std::string>& _lines) {
+        static const std::regex time(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
+        std::vector<std::string> result;
+        for (const auto& line : _lines) {
+            if (line.find("Connected to socket") == std::string::npos) {
+                result.push_back(std::regex_replace(line, time, "<t> ",
+                                                    std::regex_constants::format_first_only));
+            }
+        }
+        return result;
+    }
+
+    std::vector<std::string> log_lines() const { return bodies(m_collector.lines()); }
+
+    // Waits until at least _count lines besides the connection line arrived; returns them.
+    std::vector<std::string> wait_for_log_lines(std::size_t _count) const {
+        m_collector.wait_for([_count](const std::vector<std::string>& _lines) {
+            return bodies(_lines).size() >= _count;
+        });
+        return log_lines();
+    }
+
+    test_support::debug_socket_collector m_collector;  // outlives the logger's linger
+    tvk::libs::core::logger m_logger{"quillmere", "main"};
+    tvk::libs::core::core::ptr m_core;
+    tvk::libs::core::events_loop::ptr m_loop;
+};
+
+}  // namespace loop_test
