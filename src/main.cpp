@@ -1,7 +1,10 @@
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "config.hpp"
+#include "core/core.hpp"
+#include "core/events_loop.hpp"
 #include "core/get_config_file_name.hpp"
 #include "core/logger.hpp"
 #include "core/pid_file.hpp"
@@ -15,7 +18,13 @@ int main(int argc, char** argv) {
         const tvk::config settings(config_stream);
         logger.connect(settings.system.debug_port);
         logger.set_debug(settings.system.local_debug);
+        const auto core = tvk::libs::core::core::create(logger);
+        const auto loop = core->create_events_loop("main loop");
         tvk::libs::core::write_pid(settings.system.pidfile);
+        const auto signals = loop->stop_on_signals();
+        // An exception that escapes a handler is logged here and the loop runs on.
+        loop->run_catch_exceptions(TVK_SOURCE_LOCATION);
+        logger.info("exit").location(TVK_SOURCE_LOCATION);
     });
     return 0;
 }

@@ -167,7 +167,12 @@ TEST(e2e_config, valid_file_connects_the_debug_socket_and_writes_the_pid_file) {
     ASSERT_TRUE(collector.wait_for_line_containing("Connected to socket"));
     const auto lines = collector.lines();
     EXPECT_EQ(lines.front().rfind("&quillmere:main ", 0), 0u) << lines.front();
-    ASSERT_EQ(result.lines.size(), 1u);
+    // With nothing to serve yet the loop runs out of work at once and the service ends in order.
+    ASSERT_TRUE(collector.wait_for_line_containing(" exit"));
+    ASSERT_EQ(result.lines.size(), 2u);
     EXPECT_EQ(result.lines[0].message, "Starting quillmere");
+    EXPECT_EQ(result.lines[1].message.rfind("/src/main.cpp:", 0), 0u) << result.lines[1].message;
+    EXPECT_EQ(result.lines[1].message.substr(result.lines[1].message.size() - 5), " exit");
+    EXPECT_EQ(result.lines[1].priority, LOG_INFO);
     EXPECT_TRUE(result.standard_error.empty()) << result.standard_error;
 }
