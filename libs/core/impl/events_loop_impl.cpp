@@ -3,6 +3,9 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 
+#include "http/client_impl.hpp"
+#include "message_stream_zmq.hpp"
+#include "message_stream_zmq_raw.hpp"
 #include "signals_handle_impl.hpp"
 #include "timers_manager_impl.hpp"
 
@@ -87,6 +90,26 @@ periodic_timer::ptr events_loop_impl::create_periodic_timer(
     const std::string& _name, timer::callback _callback, source_location _location) {
     return get_timers().create_periodic_timer(_period, _execute_now, _name, std::move(_callback),
                                               _location);
+}
+
+message_stream::ptr events_loop_impl::create_zmq_message_stream(const std::string& _address) {
+    return std::make_unique<message_stream_zmq>(get_io_context(), m_logger, _address);
+}
+
+message_stream::ptr events_loop_impl::create_zmq_raw_message_stream(const std::string& _address) {
+    return std::make_unique<message_stream_zmq_raw>(get_io_context(), m_logger, _address);
+}
+
+http::client::ptr events_loop_impl::create_http_client(const std::string& _address,
+                                                       std::chrono::seconds _timeout) {
+    return create_http_client(_address, _timeout, {}, 10);
+}
+
+http::client::ptr events_loop_impl::create_http_client(
+    const std::string& _address, std::chrono::seconds _timeout,
+    const std::vector<http::method>& _disabled_methods, int _num_threads) {
+    return std::make_unique<http::client_impl>(*this, m_core, m_logger, _address, _timeout,
+                                               _disabled_methods, _num_threads);
 }
 
 void events_loop_impl::post(std::function<void()> _handler, source_location /*_location*/) {

@@ -37,6 +37,14 @@ public:
                                               const std::string& _name, timer::callback _callback,
                                               source_location _location) override;
 
+    message_stream::ptr create_zmq_message_stream(const std::string& _address) override;
+    message_stream::ptr create_zmq_raw_message_stream(const std::string& _address) override;
+    http::client::ptr create_http_client(const std::string& _address,
+                                         std::chrono::seconds _timeout) override;
+    http::client::ptr create_http_client(const std::string& _address, std::chrono::seconds _timeout,
+                                         const std::vector<http::method>& _disabled_methods,
+                                         int _num_threads) override;
+
     void post(std::function<void()> _handler, source_location _location) override;
     work::ptr create_work() override;
     boost::asio::io_context& get_io_context() override;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <boost/system/system_error.hpp>
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/core.hpp"
+#include "core/events_loop.hpp"
 #include "core/logger.hpp"
 #include "message_stream_zmq.hpp"
 #include "message_stream_zmq_raw.hpp"
@@ -329,4 +332,26 @@ TEST_F(stream_fixture, a_destroyed_stream_calls_nobody) {
 
 TEST_F(stream_fixture, a_bad_endpoint_raises_from_the_constructor) {
     EXPECT_THROW(message_stream_zmq(m_io, *m_core, "not an endpoint"), boost::system::system_error);
+}
+
+TEST(message_stream_factories, the_events_loop_makes_both_kinds) {
+    logger root("quillmere", "test");
+    const auto core = tvk::libs::core::core::create(root);
+    const auto loop = core->create_events_loop("main loop");
+    test_support::zmq_publisher publisher;
+    journal seen;
+    auto json = loop->create_zmq_message_stream(publisher.endpoint());
+    auto raw = loop->create_zmq_raw_message_stream(publisher.endpoint());
+    auto json_handle = json->subscribe("zone_event", seen.record("json"));
+    auto raw_handle = raw->subscribe("#zone_event", seen.record("raw"));
+    ASSERT_TRUE(publisher.wait_for_subscription("#zone_event"));
+    // Both streams must have subscribed before the frame goes.
+    ASSERT_TRUE(run_until(loop->get_io_context(),
+                          [&] { return publisher.subscriptions().count("#zone_event") == 2; }));
+    publisher.publish("#zone_event {\"event\":\"enter\"}");
+    ASSERT_TRUE(run_until(loop->get_io_context(), [&] { return seen.entries.size() == 2; }));
+    std::sort(seen.entries.begin(), seen.entries.end());
+    EXPECT_EQ(seen.entries, (std::vector<std::string>{"json:{\"event\":\"enter\"}",
+                                                      "raw:#zone_event {\"event\":\"enter\"}"}));
+    EXPECT_THROW(loop->create_zmq_message_stream("bad endpoint"), boost::system::system_error);
 }

@@ -5,7 +5,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "core/http/client.hpp"
+#include "core/http/method.hpp"
+#include "core/message_stream.hpp"
 #include "core/periodic_timer.hpp"
 #include "core/source_location.hpp"
 #include "core/timer.hpp"
@@ -65,6 +69,23 @@ public:
                                                       const std::string& _name,
                                                       timer::callback _callback,
                                                       source_location _location) = 0;
+
+    // The JSON stream on the ZeroMQ endpoint _address: topic "notify" receives the frames that
+    // begin "#notify", from their first "{" on. Raises boost::system::system_error when the
+    // endpoint is refused.
+    virtual message_stream::ptr create_zmq_message_stream(const std::string& _address) = 0;
+    // The raw stream: topics are ZeroMQ prefixes and callbacks get whole frames.
+    virtual message_stream::ptr create_zmq_raw_message_stream(const std::string& _address) = 0;
+
+    // An HTTP client for the base URL _address with no disabled method and 10 worker threads.
+    virtual http::client::ptr create_http_client(const std::string& _address,
+                                                 std::chrono::seconds _timeout) = 0;
+    // An HTTP client whose asynchronous results come back to this loop. A disabled method
+    // sends nothing and answers 200 with an empty body.
+    virtual http::client::ptr create_http_client(const std::string& _address,
+                                                 std::chrono::seconds _timeout,
+                                                 const std::vector<http::method>& _disabled_methods,
+                                                 int _num_threads) = 0;
 
     // Queues _handler; it runs later on the thread that runs the loop. Any thread may call it.
     virtual void post(std::function<void()> _handler, source_location _location) = 0;
