@@ -1,0 +1,117 @@
+#include "context_initializer.hpp"
+
+#include <thread>
+#include <utility>
+
+#include "core/exception.hpp"
+#include "core/json.hpp"
+
+namespace tvk {
+namespace libs {
+namespace context_utils {
+
+context_initializer::context_initializer(core::http::client& _http_client,
+                                         core::events_loop& _events_loop,
+                                         const core::component_logger& _logger,
+                                         std::chrono::milliseconds _retry_period)
+    : m_http_client(_http_client)
+    , m_events_loop(_events_loop)
+    , m_logger(_logger)
+    , m_retry_period(_retry_period) {}
+
+void context_initializer::initialize() {
+    const std::pair<const object_info*, const callback*> kinds[] = {
+        {&object_infos::trackable_object, &m_trackable_object_creating_callback},
+        {&object_infos::zone, &m_zone_creating_callback},
+        {&object_infos::sublocation, &m_sublocation_creating_callback},
+        {&object_infos::node, &m_node_creating_callback},
+    };
+    for (const auto& kind : kinds) {
+        const callback& slot = *kind.second;
+        if (!slot) {
+            continue;
+        }
+        for_each_object_on_server(*kind.first, [&slot](const json_object& _object) {
+            slot(_object);
+            return true;
+        });
+    }
+}
+
+void context_initializer::on_zone_creating(callback _callback) {
+    m_zone_creating_callback = std::move(_callback);
+}
+
+void context_initializer::on_trackable_object_creating(callback _callback) {
+    m_trackable_object_creating_callback = std::move(_callback);
+}
+
+void context_initializer::on_sublocation_creating(callback _callback) {
+    m_sublocation_creating_callback = std::move(_callback);
+}
+
+void context_initializer::on_node_creating(callback _callback) {
+    m_node_creating_callback = std::move(_callback);
+}
+
+bool context_initializer::for_each_object_on_server(const object_info& _info,
+                                                    const bool_callback& _callback) {
+    return for_each_object(_info, perform_get_request(_info.m_rest_endpoint), _callback);
+}
+
+core::async_operation_handle<core::http::result>::ptr context_initializer::get_objects_async(
+    const object_info& _info, answer_callback _callback) const {
+    return m_http_client.perform_async_request(
+        core::http::method::get, _info.m_rest_endpoint,
+        [this, &_info, callback = std::move(_callback)](core::http::result _result) {
+            if (const auto& body = _result.data()) {
+                callback(json_answer(core::json::parse(*body, TVK_SOURCE_LOCATION)));
+                return;
+            }
+            log_failure(_result, _info.m_rest_endpoint);
+            callback(boost::none);
+        });
+}
+
+bool context_initializer::for_each_object(const object_info& _info, const json_answer& _answer,
+                                          const bool_callback& _callback) const {
+    const Json::Value& objects = _answer.get_json()[_info.m_rest_json_name];
+    if (!objects.isArray()) {
+        TVK_THROW("\"" + _info.m_rest_json_name + "\" is not an array!");
+    }
+    for (const Json::Value& object : objects) {
+        if (!_callback(json_object(object))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+json_answer context_initializer::perform_get_request(const std::string& _address) {
+    core::http::result result{std::string()};
+    for (;;) {
+        if (m_events_loop.is_stopped()) {
+            TVK_THROW("Interrupted");
+        }
+        result = m_http_client.perform_request(core::http::method::get, _address);
+        if (result.ok()) {
+            break;
+        }
+        log_failure(result, _address);
+        std::this_thread::sleep_for(m_retry_period);
+    }
+    return json_answer(core::json::parse(*result.data(), TVK_SOURCE_LOCATION));
+}
+
+void context_initializer::log_failure(const core::http::result& _result,
+                                      const std::string& _address) const {
+    const auto code = _result.status_code();
+    const auto error = _result.error();
+    m_logger.error("Request failed with code: %1%, addr: %2%, response %3%")
+            .location(TVK_SOURCE_LOCATION) %
+        (code ? *code : -1) % _address % (error ? *error : std::string("{NONE}"));
+}
+
+}  // namespace context_utils
+}  // namespace libs
+}  // namespace tvk
