@@ -88,19 +88,17 @@ bool context_initializer::for_each_object(const object_info& _info, const json_a
 }
 
 json_answer context_initializer::perform_get_request(const std::string& _address) {
-    core::http::result result{std::string()};
     for (;;) {
         if (m_events_loop.is_stopped()) {
             TVK_THROW("Interrupted");
         }
-        result = m_http_client.perform_request(core::http::method::get, _address);
+        const auto result = m_http_client.perform_request(core::http::method::get, _address);
         if (result.ok()) {
-            break;
+            return json_answer(core::json::parse(*result.data(), TVK_SOURCE_LOCATION));
         }
         log_failure(result, _address);
         std::this_thread::sleep_for(m_retry_period);
     }
-    return json_answer(core::json::parse(*result.data(), TVK_SOURCE_LOCATION));
 }
 
 void context_initializer::log_failure(const core::http::result& _result,

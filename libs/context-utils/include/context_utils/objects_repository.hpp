@@ -109,37 +109,32 @@ public:
                 ++m_container.m_walks;
             }
             ~walk_guard() {
-                if (--m_container.m_walks == 0 && m_container.m_has_gaps) {
-                    auto& items = m_container.m_items;
-                    items.erase(std::remove(items.begin(), items.end(), nullptr), items.end());
-                    m_container.m_has_gaps = false;
+                if (--m_container.m_walks == 0) {
+                    m_container.close_gaps();
                 }
             }
             observers_container& m_container;
         };
 
         void erase(const observer& _observer, bool _only_first) noexcept {
-            if (m_walks == 0) {
-                for (auto it = m_items.begin(); it != m_items.end();) {
-                    if (*it == &_observer) {
-                        it = m_items.erase(it);
-                        if (_only_first) {
-                            return;
-                        }
-                    } else {
-                        ++it;
-                    }
-                }
-                return;
-            }
             for (auto& item : m_items) {
                 if (item == &_observer) {
                     item = nullptr;
                     m_has_gaps = true;
                     if (_only_first) {
-                        return;
+                        break;
                     }
                 }
+            }
+            if (m_walks == 0) {
+                close_gaps();
+            }
+        }
+
+        void close_gaps() noexcept {
+            if (m_has_gaps) {
+                m_items.erase(std::remove(m_items.begin(), m_items.end(), nullptr), m_items.end());
+                m_has_gaps = false;
             }
         }
 
