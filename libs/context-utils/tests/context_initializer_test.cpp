@@ -147,7 +147,7 @@ TEST_F(rest_loading, each_kind_has_its_path_and_array_key) {
     }
 }
 
-TEST_F(rest_loading, kinds_table) {
+TEST(object_infos, kinds_table) {
     struct sample {
         const object_info& info;
         int type;

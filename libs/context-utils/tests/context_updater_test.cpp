@@ -6,8 +6,9 @@
 
 #include "context_updater.hpp"
 #include "core/exception.hpp"
-#include "core/json.hpp"
+#include "test_helpers.hpp"
 
+using context_utils_test::error_of;
 using tvk::libs::context_utils::context_updater;
 using tvk::libs::context_utils::json_notify;
 using tvk::libs::context_utils::object_infos;
@@ -64,15 +65,6 @@ protected:
     std::vector<std::string> m_calls;
     Json::Value m_last;
 };
-
-std::string exception_text(const std::function<void()>& _f) {
-    try {
-        _f();
-    } catch (const tvk::libs::core::exception& e) {
-        return e.get_string_error();
-    }
-    return "no exception";
-}
 
 }  // namespace
 
@@ -173,10 +165,10 @@ TEST(context_updater, malformed_messages_raise) {
         {"", "parse_error: "},
     };
     for (const auto& s : samples) {
-        const auto text = exception_text([&] { updater.handle_notify(s.text); });
+        const auto text = error_of([&] { updater.handle_notify(s.text); });
         EXPECT_EQ(text.rfind(s.prefix, 0), 0u) << s.text << ": " << text;
     }
-    EXPECT_EQ(exception_text([&] { updater.handle_pos("{"); }).rfind("parse_error: ", 0), 0u);
+    EXPECT_EQ(error_of([&] { updater.handle_pos("{"); }).rfind("parse_error: ", 0), 0u);
     // With no position callback a well-formed message is dropped.
     EXPECT_NO_THROW(updater.handle_pos(R"({"tk_uid": "a"})"));
 }

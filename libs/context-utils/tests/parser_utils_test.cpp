@@ -4,19 +4,16 @@
 
 #include <string>
 
-#include "core/json.hpp"
 #include "parsers/iso8601_time.hpp"
 #include "parsers/parser_utils.hpp"
+#include "test_helpers.hpp"
 
+using context_utils_test::parse;
 using tvk::libs::context_utils::parsers::iso8601_time;
 using tvk::libs::context_utils::parsers::parser_utils;
 using tvk::libs::core::timestamp;
 
 namespace {
-
-Json::Value parse(const char* _text) {
-    return tvk::libs::core::json::parse(_text, TVK_SOURCE_LOCATION);
-}
 
 template <class F>
 std::string logic_error_text(F&& _f) {
