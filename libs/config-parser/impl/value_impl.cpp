@@ -6,34 +6,6 @@ namespace tvk {
 namespace libs {
 namespace config {
 
-namespace {
-struct object_visitor : boost::static_visitor<boost::optional<const dictionary&>> {
-    boost::optional<const dictionary&> operator()(const dictionary& _dictionary) const {
-        return _dictionary;
-    }
-    template <class _Other>
-    boost::optional<const dictionary&> operator()(const _Other&) const {
-        return boost::none;
-    }
-};
-
-struct array_visitor : boost::static_visitor<boost::optional<value::array>> {
-    boost::optional<value::array> operator()(const value::array& _array) const { return _array; }
-    template <class _Other>
-    boost::optional<value::array> operator()(const _Other&) const {
-        return boost::none;
-    }
-};
-
-struct json_visitor : boost::static_visitor<const Json::Value*> {
-    const Json::Value* operator()(const Json::Value& _json) const { return &_json; }
-    template <class _Other>
-    const Json::Value* operator()(const _Other&) const {
-        return nullptr;
-    }
-};
-}  // namespace
-
 value_impl::value_impl(Json::Value _value) : m_value(std::move(_value)) {}
 
 value_impl::value_impl(const dictionary& _dictionary) : m_value(_dictionary) {}
@@ -41,7 +13,7 @@ value_impl::value_impl(const dictionary& _dictionary) : m_value(_dictionary) {}
 value_impl::value_impl(array _array) : m_value(std::move(_array)) {}
 
 const Json::Value* value_impl::json() const {
-    return boost::apply_visitor(json_visitor(), m_value);
+    return boost::get<Json::Value>(&m_value);
 }
 
 boost::optional<bool> value_impl::as_bool() const {
@@ -78,11 +50,17 @@ boost::optional<std::string> value_impl::as_string() const {
 }
 
 boost::optional<const dictionary&> value_impl::as_object() const {
-    return boost::apply_visitor(object_visitor(), m_value);
+    if (const auto* held = boost::get<const dictionary&>(&m_value)) {
+        return *held;
+    }
+    return boost::none;
 }
 
 boost::optional<value::array> value_impl::as_array() const {
-    return boost::apply_visitor(array_visitor(), m_value);
+    if (const auto* held = boost::get<value::array>(&m_value)) {
+        return *held;
+    }
+    return boost::none;
 }
 
 }  // namespace config

@@ -31,6 +31,7 @@ public:
     boost::optional<array> as_array() const override;
 
 private:
+    // The scalar held; null for a dictionary or an array entry.
     const Json::Value* json() const;
 
     data m_value;

@@ -72,32 +72,27 @@ result<_Type> config::get_by_path(const std::initializer_list<std::string>& _pat
         full_path += *key;
     }
     boost::optional<_Type> found;
-    try {
-        auto key = _path.begin();
-        if (_path.size() == 0) {
-            // Nothing to read: a failure like any missing field.
-        } else if (_path.size() == 1) {
-            found = get<_Type>(*key);
-        } else {
-            const std::string path_suffix = ", path: " + full_path;
-            std::string walked = *key;
-            auto current = get<const dictionary&>(*key);
-            if (!current) {
-                return error_reason{"Can not find object <object>: " + walked + path_suffix};
-            }
-            for (++key; key + 1 != _path.end(); ++key) {
-                walked += '.';
-                walked += *key;
-                current = current->template get<const dictionary&>(*key);
-                if (!current) {
-                    return error_reason{"Can not find object <object>: " + walked + path_suffix};
+    // Nothing to read in an empty path: a failure like any missing field.
+    if (_path.size() != 0) {
+        try {
+            // Every key but the last names an object; the walk stops at the first one missing.
+            const dictionary* section = &get_root();
+            const auto last = _path.end() - 1;
+            std::string walked;
+            for (auto key = _path.begin(); key != last; ++key) {
+                walked += (key == _path.begin() ? "" : ".") + *key;
+                const auto next = section->template get<const dictionary&>(*key);
+                if (!next) {
+                    return error_reason{"Can not find object <object>: " + walked +
+                                        ", path: " + full_path};
                 }
+                section = &*next;
             }
-            found = current->template get<_Type>(*key);
+            found = section->template get<_Type>(*last);
+        } catch (const Json::LogicError& e) {
+            // jsoncpp's own text does not say which setting held the number.
+            throw Json::LogicError(std::string(e.what()) + ", path: " + full_path);
         }
-    } catch (const Json::LogicError& e) {
-        // jsoncpp's own text does not say which setting held the number.
-        throw Json::LogicError(std::string(e.what()) + ", path: " + full_path);
     }
     if (!found) {
         return error_reason{"Can not find field <" + get_type_name<_Type>() + ">: " + full_path};
