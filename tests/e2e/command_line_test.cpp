@@ -1,33 +1,10 @@
 #include <gtest/gtest.h>
 #include <syslog.h>
 
-#include "test_support/process.hpp"
+#include "service_run.hpp"
 #include "test_support/syslog_capture.hpp"
 
 using test_support::syslog_capture;
-using test_support::syslog_line;
-
-namespace {
-// The error lines (besides the start line) that one run of the binary leaves in syslog.
-std::vector<syslog_line> run_and_collect(syslog_capture& _capture,
-                                         const std::vector<std::string>& _arguments,
-                                         test_support::process_result& _result) {
-    test_support::child_process child(QUILLMERE_BINARY, _arguments);
-    _result.finished = child.wait(std::chrono::seconds(20));
-    _result.exit_code = child.exit_code();
-    _result.standard_output = child.standard_output();
-    // The child has ended, so every datagram it sent is already queued at our socket.
-    _capture.wait_for(child.pid(), [](const std::vector<syslog_line>& _lines) {
-        for (const auto& line : _lines) {
-            if (line.priority == LOG_ERR) {
-                return true;
-            }
-        }
-        return false;
-    });
-    return _capture.lines(child.pid());
-}
-}  // namespace
 
 TEST(e2e_command_line, bad_command_lines_log_one_usage_error_and_exit_0) {
     syslog_capture capture;
@@ -43,8 +20,8 @@ TEST(e2e_command_line, bad_command_lines_log_one_usage_error_and_exit_0) {
         {{"-c"}, "Usage: " + program + " -c config_file"},
     };
     for (const auto& c : cases) {
-        test_support::process_result result;
-        const auto lines = run_and_collect(capture, c.arguments, result);
+        const auto result = e2e::run_service(capture, c.arguments);
+        const auto& lines = result.lines;
         ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exit_code, 0);
         // Exactly two lines: the start line, then the error.
