@@ -1,6 +1,6 @@
 #include "messenger_impl.hpp"
 
-#include <cctype>
+#include <boost/algorithm/string/case_conv.hpp>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -12,13 +12,6 @@ namespace tvk {
 
 namespace {
 const char* const user_msg_path = "/api/v2/private/user_msg/";
-
-std::string to_upper(std::string _text) {
-    for (char& c : _text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return _text;
-}
 
 // Calls a callback that is set and not empty. It is called through a copy, so that it may
 // replace itself while it runs.
@@ -119,7 +112,7 @@ void messenger_impl::handle_user_msg(boost::string_view _text) {
     if (!hex_member.isString()) {
         return;
     }
-    const std::string hex = to_upper(hex_member.asString());
+    const std::string hex = boost::algorithm::to_upper_copy(hex_member.asString());
     const Json::Value& dev_id = message["dev_id"];
     if (!dev_id.isString()) {
         return;
