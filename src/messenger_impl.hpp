@@ -42,7 +42,6 @@ private:
     void handle_user_msg(boost::string_view _text);
     void handle_notify(boost::string_view _text);
     bool send_user_msg(const std::string& _uid, const std::string& _hex) const;
-    static std::string form_hex_zone_descriptor(const zone_descriptor_t& _descriptor);
 
     libs::core::message_stream::subscription::ptr m_user_msg_subscription;
     libs::core::message_stream::subscription::ptr m_notify_subscription;
