@@ -5,38 +5,23 @@
 #include <regex>
 #include <stdexcept>
 
+#include "log_bodies.hpp"
 #include "test_support/debug_socket_collector.hpp"
 
 using tvk::libs::core::logger;
 using tvk::libs::core::source_location;
 using tvk::libs::core::timestamp;
 
+using log_bodies::time_pattern;
+
 namespace {
-const std::string time_pattern = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
-
-// Messages after the connection line, with the time replaced by "<t> ".
-std::vector<std::string> bodies(const std::vector<std::string>& _lines) {
-    std::vector<std::string> result;
-    const std::regex time(time_pattern);
-    for (const auto& line : _lines) {
-        if (line.find("Connected to socket") == std::string::npos) {
-            result.push_back(
-                std::regex_replace(line, time, "<t> ", std::regex_constants::format_first_only));
-        }
-    }
-    return result;
-}
-
 class logger_socket : public ::testing::Test {
 protected:
     logger_socket() { m_logger.connect(m_collector.endpoint()); }
 
     // Waits until _count lines besides the connection line arrived; returns them.
     std::vector<std::string> received(std::size_t _count) {
-        m_collector.wait_for([&](const std::vector<std::string>& _lines) {
-            return bodies(_lines).size() >= _count;
-        });
-        return bodies(m_collector.lines());
+        return log_bodies::wait_for_bodies(m_collector, _count);
     }
 
     test_support::debug_socket_collector m_collector;  // outlives the logger's linger

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "core/core.hpp"
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
+#include "log_bodies.hpp"
 #include "test_support/debug_socket_collector.hpp"
 
 namespace loop_test {
@@ -63,26 +63,11 @@ protected:
     }
 
     // The lines after the connection line, with the time replaced by "<t> ".
-    static std::vector<std::string> bodies(const std::vector<std::string>& _lines) {
-        static const std::regex time(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
-        std::vector<std::string> result;
-        for (const auto& line : _lines) {
-            if (line.find("Connected to socket") == std::string::npos) {
-                result.push_back(std::regex_replace(line, time, "<t> ",
-                                                    std::regex_constants::format_first_only));
-            }
-        }
-        return result;
-    }
-
-    std::vector<std::string> log_lines() const { return bodies(m_collector.lines()); }
+    std::vector<std::string> log_lines() const { return log_bodies::bodies(m_collector.lines()); }
 
     // Waits until at least _count lines besides the connection line arrived; returns them.
     std::vector<std::string> wait_for_log_lines(std::size_t _count) const {
-        m_collector.wait_for([_count](const std::vector<std::string>& _lines) {
-            return bodies(_lines).size() >= _count;
-        });
-        return log_lines();
+        return log_bodies::wait_for_bodies(m_collector, _count);
     }
 
     test_support::debug_socket_collector m_collector;  // outlives the logger's linger
