@@ -35,12 +35,8 @@ void events_loop_impl::drain() noexcept {
     const auto deadline = std::chrono::steady_clock::now() + drain_time_limit;
     try {
         m_io_context.restart();
-        bool finished = false;
-        while (!finished) {
-            finished = m_logger.execute([&] { m_io_context.run_until(deadline); });
-            if (!finished && std::chrono::steady_clock::now() >= deadline) {
-                finished = true;
-            }
+        while (!m_logger.execute([&] { m_io_context.run_until(deadline); }) &&
+               std::chrono::steady_clock::now() < deadline) {
         }
     } catch (...) {
         // Logging itself failed; nothing may leave a destructor.
