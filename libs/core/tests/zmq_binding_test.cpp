@@ -194,6 +194,19 @@ TEST(zmq_asio_socket, a_send_does_not_swallow_the_wake_up_of_a_waiting_receive) 
     EXPECT_EQ(reply.to_string(), "to other");
 }
 
+TEST_F(pull_socket, reading_zmq_events_does_not_swallow_the_wake_up_of_a_waiting_receive) {
+    received outcome;
+    receive_into(socket, &outcome);
+    test_support::run_ready(io);  // the receive now waits on the descriptor
+    ASSERT_FALSE(outcome.called);
+    send("late");
+    // Reading ZMQ_EVENTS makes libzmq take the descriptor's signal for the new part.
+    ASSERT_TRUE(wait_until_readable(socket));
+    ASSERT_TRUE(run_until(
+        io, [&] { return outcome.called; }, std::chrono::seconds(2)));
+    EXPECT_EQ(outcome.text, "late");
+}
+
 TEST_F(pull_socket, cancel_aborts_the_pending_receive_and_a_new_one_works) {
     received cancelled;
     receive_into(socket, &cancelled);

@@ -266,6 +266,8 @@ int asio_socket::get_int_option(int _option, boost::system::error_code& _ec) con
     _ec = zmq_getsockopt(m_state->m_socket.get(), _option, &value, &size) == 0
               ? boost::system::error_code()
               : last_error();
+    // Reading ZMQ_EVENTS lets libzmq take the descriptor's signal.
+    m_state->recheck();
     return value;
 }
 
