@@ -77,11 +77,7 @@ private:
         }
         record.body = request.body();
         const http_answer chosen = m_server.choose_answer(record);
-        {
-            std::lock_guard<std::mutex> lock(m_server.m_mutex);
-            m_server.m_requests.push_back(std::move(record));
-            m_server.m_changed.notify_all();
-        }
+        m_server.m_requests.add(std::move(record));
 
         m_response = {};
         m_response.version(request.version());
@@ -207,12 +203,10 @@ void http_server::set_default_answer(http_answer _answer) {
 }
 
 std::vector<http_request> http_server::requests() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_requests;
+    return m_requests.items();
 }
 
 std::size_t http_server::request_count() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests.size();
 }
 
@@ -222,12 +216,12 @@ std::size_t http_server::connection_count() const {
 }
 
 bool http_server::wait_for_requests(std::size_t _count, std::chrono::milliseconds _timeout) const {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, _timeout, [&] { return m_requests.size() >= _count; });
+    return m_requests.wait_for(
+        [_count](const std::vector<http_request>& _requests) { return _requests.size() >= _count; },
+        _timeout);
 }
 
 void http_server::clear_requests() {
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.clear();
 }
 

@@ -17,17 +17,22 @@ namespace test_support {
 namespace {
 constexpr const char* log_path = "/dev/log";
 
+sockaddr_un unix_address(const char* _path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, _path, sizeof(address.sun_path) - 1);
+    return address;
+}
+
 // True when something answers on the path: a system logger we must not displace.
 bool someone_listens(const char* _path) {
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return false;
     }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, _path, sizeof(address.sun_path) - 1);
+    const sockaddr_un address = unix_address(_path);
     const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
     ::close(fd);
     return connected;
 }
@@ -51,10 +56,8 @@ syslog_capture::syslog_capture() {
         m_skip_reason = std::string("socket(): ") + std::strerror(errno);
         return;
     }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, log_path, sizeof(address.sun_path) - 1);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    const sockaddr_un address = unix_address(log_path);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         m_skip_reason = std::string("bind(/dev/log): ") + std::strerror(errno);
         ::close(fd);
         return;
@@ -64,58 +67,45 @@ syslog_capture::syslog_capture() {
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on));
     m_fd = fd;
-    m_thread = std::thread([this] { run(); });
+    m_thread.start([this] { receive(); });
 }
 
 syslog_capture::~syslog_capture() {
     if (m_fd < 0) {
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_thread.join();
+    m_thread.stop();
     ::close(m_fd);
     ::unlink(log_path);
 }
 
-void syslog_capture::run() {
-    std::vector<char> buffer(65536);
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_stop) {
-                return;
-            }
-        }
-        pollfd waiting{m_fd, POLLIN, 0};
-        if (::poll(&waiting, 1, 50) <= 0) {
-            continue;
-        }
-        iovec part{buffer.data(), buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-        msghdr header{};
-        header.msg_iov = &part;
-        header.msg_iovlen = 1;
-        header.msg_control = control;
-        header.msg_controllen = sizeof(control);
-        const auto received = ::recvmsg(m_fd, &header, 0);
-        if (received <= 0) {
-            continue;
-        }
-        auto line = parse(std::string(buffer.data(), static_cast<std::size_t>(received)));
-        for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS) {
-                ucred credentials{};
-                std::memcpy(&credentials, CMSG_DATA(c), sizeof(credentials));
-                line.pid = credentials.pid;
-            }
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.push_back(std::move(line));
-        m_changed.notify_all();
+void syslog_capture::receive() {
+    // A short wait, so that the thread sees promptly that it is stopped.
+    pollfd waiting{m_fd, POLLIN, 0};
+    if (::poll(&waiting, 1, 50) <= 0) {
+        return;
     }
+    std::vector<char> buffer(65536);
+    iovec part{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof(control);
+    const auto received = ::recvmsg(m_fd, &header, 0);
+    if (received <= 0) {
+        return;
+    }
+    auto line = parse(std::string(buffer.data(), static_cast<std::size_t>(received)));
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS) {
+            ucred credentials{};
+            std::memcpy(&credentials, CMSG_DATA(c), sizeof(credentials));
+            line.pid = credentials.pid;
+        }
+    }
+    m_lines.add(std::move(line));
 }
 
 syslog_line syslog_capture::parse(const std::string& _datagram) {
@@ -158,21 +148,21 @@ std::vector<syslog_line> of_process(const std::vector<syslog_line>& _lines, pid_
 }  // namespace
 
 std::vector<syslog_line> syslog_capture::lines(pid_t _pid) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return of_process(m_lines, _pid);
+    return of_process(m_lines.items(), _pid);
 }
 
 void syslog_capture::clear() {
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_lines.clear();
 }
 
 bool syslog_capture::wait_for(
     pid_t _pid, const std::function<bool(const std::vector<syslog_line>&)>& _predicate,
     std::chrono::milliseconds _timeout) const {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, _timeout,
-                              [&] { return _predicate(of_process(m_lines, _pid)); });
+    return m_lines.wait_for(
+        [&](const std::vector<syslog_line>& _lines) {
+            return _predicate(of_process(_lines, _pid));
+        },
+        _timeout);
 }
 
 bool syslog_capture::wait_for_message_containing(pid_t _pid, const std::string& _text,

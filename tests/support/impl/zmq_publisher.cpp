@@ -11,15 +11,7 @@ zmq_publisher::zmq_publisher() : m_context(1), m_socket(m_context, zmq::socket_t
     m_socket.set(zmq::sockopt::xpub_verboser, 1);
     m_socket.bind("tcp://127.0.0.1:*");
     m_endpoint = m_socket.get(zmq::sockopt::last_endpoint);
-    m_thread = std::thread([this] { run(); });
-}
-
-zmq_publisher::~zmq_publisher() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_thread.join();
+    m_thread.start([this] { serve(); });
 }
 
 void zmq_publisher::publish(std::string _frame) {
@@ -38,41 +30,36 @@ bool zmq_publisher::can_send(const std::string& _first_part) const {
                        });
 }
 
-void zmq_publisher::run() {
-    for (;;) {
-        zmq::pollitem_t item{static_cast<void*>(m_socket), 0, ZMQ_POLLIN, 0};
-        zmq::poll(&item, 1, std::chrono::milliseconds(5));
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (m_stop) {
-            return;
+void zmq_publisher::serve() {
+    zmq::pollitem_t item{static_cast<void*>(m_socket), 0, ZMQ_POLLIN, 0};
+    zmq::poll(&item, 1, std::chrono::milliseconds(5));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    zmq::message_t notice;
+    while (m_socket.recv(notice, zmq::recv_flags::dontwait)) {
+        if (notice.size() == 0) {
+            continue;
         }
-        zmq::message_t notice;
-        while (m_socket.recv(notice, zmq::recv_flags::dontwait)) {
-            if (notice.size() == 0) {
-                continue;
-            }
-            const auto* bytes = static_cast<const char*>(notice.data());
-            std::string topic(bytes + 1, notice.size() - 1);
-            if (bytes[0] == 1) {
-                m_subscriptions.insert(std::move(topic));
-            } else {
-                const auto found = m_subscriptions.find(topic);
-                if (found != m_subscriptions.end()) {
-                    m_subscriptions.erase(found);
-                }
+        const auto* bytes = static_cast<const char*>(notice.data());
+        std::string topic(bytes + 1, notice.size() - 1);
+        if (bytes[0] == 1) {
+            m_subscriptions.insert(std::move(topic));
+        } else {
+            const auto found = m_subscriptions.find(topic);
+            if (found != m_subscriptions.end()) {
+                m_subscriptions.erase(found);
             }
         }
-        // In order: a frame nobody can receive yet holds back the ones after it.
-        while (!m_queue.empty() && can_send(m_queue.front().front())) {
-            const auto& parts = m_queue.front();
-            for (std::size_t i = 0; i < parts.size(); ++i) {
-                m_socket.send(zmq::buffer(parts[i]), i + 1 < parts.size() ? zmq::send_flags::sndmore
-                                                                          : zmq::send_flags::none);
-            }
-            m_queue.pop_front();
-        }
-        m_changed.notify_all();
     }
+    // In order: a frame nobody can receive yet holds back the ones after it.
+    while (!m_queue.empty() && can_send(m_queue.front().front())) {
+        const auto& parts = m_queue.front();
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            m_socket.send(zmq::buffer(parts[i]),
+                          i + 1 < parts.size() ? zmq::send_flags::sndmore : zmq::send_flags::none);
+        }
+        m_queue.pop_front();
+    }
+    m_changed.notify_all();
 }
 
 bool zmq_publisher::wait_until_sent(std::chrono::milliseconds _timeout) const {

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 #include <zmq.hpp>
+
+#include "test_support/collected.hpp"
+#include "test_support/polling_thread.hpp"
 
 namespace test_support {
 
@@ -15,14 +15,13 @@ namespace test_support {
 class debug_socket_collector {
 public:
     debug_socket_collector();
-    ~debug_socket_collector();
     debug_socket_collector(const debug_socket_collector&) = delete;
     debug_socket_collector& operator=(const debug_socket_collector&) = delete;
 
     // The endpoint to connect a PUSH socket to.
     const std::string& endpoint() const { return m_endpoint; }
 
-    std::vector<std::string> lines() const;
+    std::vector<std::string> lines() const { return m_lines.items(); }
 
     // Waits until _predicate holds for the lines received so far, or the deadline passes.
     bool wait_for(const std::function<bool(const std::vector<std::string>&)>& _predicate,
@@ -32,16 +31,13 @@ public:
                                                                 std::chrono::seconds(5)) const;
 
 private:
-    void run();
+    void receive();
 
     zmq::context_t m_context;
     zmq::socket_t m_socket;
     std::string m_endpoint;
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
-    std::vector<std::string> m_lines;
-    bool m_stop = false;
-    std::thread m_thread;
+    collected<std::string> m_lines;
+    polling_thread m_thread;  // last: stopped before the socket closes
 };
 
 }  // namespace test_support

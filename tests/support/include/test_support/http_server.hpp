@@ -3,7 +3,6 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -14,6 +13,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "test_support/collected.hpp"
 
 namespace test_support {
 
@@ -89,14 +90,13 @@ private:
     boost::asio::io_context m_io_context;
     boost::asio::ip::tcp::acceptor m_acceptor;
     int m_port = 0;
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
+    mutable std::mutex m_mutex;  // guards the scripts and the connection count
     std::map<key, std::deque<http_answer>> m_once;
     std::map<key, handler> m_handlers;
     std::map<key, http_answer> m_answers;
     http_answer m_default;
-    std::vector<http_request> m_requests;
     std::size_t m_connections = 0;
+    collected<http_request> m_requests;
     std::thread m_thread;
 };
 

@@ -2,14 +2,14 @@
 
 #include <sys/types.h>
 #include <syslog.h>
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 
+#include <chrono>
+#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "test_support/collected.hpp"
+#include "test_support/polling_thread.hpp"
 
 namespace test_support {
 
@@ -51,15 +51,12 @@ public:
     static syslog_line parse(const std::string& _datagram);
 
 private:
-    void run();
+    void receive();
 
     int m_fd = -1;
     std::string m_skip_reason;
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
-    std::vector<syslog_line> m_lines;
-    bool m_stop = false;
-    std::thread m_thread;
+    collected<syslog_line> m_lines;
+    polling_thread m_thread;
 };
 
 }  // namespace test_support

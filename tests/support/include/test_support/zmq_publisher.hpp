@@ -6,9 +6,10 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 #include <zmq.hpp>
+
+#include "test_support/polling_thread.hpp"
 
 namespace test_support {
 
@@ -19,7 +20,6 @@ namespace test_support {
 class zmq_publisher {
 public:
     zmq_publisher();
-    ~zmq_publisher();
     zmq_publisher(const zmq_publisher&) = delete;
     zmq_publisher& operator=(const zmq_publisher&) = delete;
 
@@ -42,7 +42,7 @@ public:
     std::multiset<std::string> subscriptions() const;
 
 private:
-    void run();
+    void serve();
     bool can_send(const std::string& _first_part) const;
 
     zmq::context_t m_context;
@@ -52,8 +52,7 @@ private:
     mutable std::condition_variable m_changed;
     std::multiset<std::string> m_subscriptions;
     std::deque<std::vector<std::string>> m_queue;
-    bool m_stop = false;
-    std::thread m_thread;
+    polling_thread m_thread;  // last: stopped before the socket closes
 };
 
 }  // namespace test_support
