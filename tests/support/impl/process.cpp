@@ -7,9 +7,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace test_support {
@@ -27,20 +29,17 @@ std::string make_temporary_directory() {
     return std::string(buffer.data());
 }
 
-void remove_tree(const std::string& _path) {
-    const std::string command = "rm -rf '" + _path + "'";
-    if (std::system(command.c_str()) != 0) {
-        // Nothing to do: a leftover temporary directory harms no test.
-    }
-}
+const char* const output_name = "stdout";
+const char* const error_name = "stderr";
 }  // namespace
 
 child_process::child_process(const std::string& _program,
                              const std::vector<std::string>& _arguments,
                              const std::string& _working_directory) {
-    const std::string directory = make_temporary_directory();
-    m_output_path = directory + "/stdout";
-    m_error_path = directory + "/stderr";
+    // Everything the child uses is made before fork: a child of a threaded process must not
+    // allocate.
+    const std::string output_path = m_directory.file(output_name);
+    const std::string error_path = m_directory.file(error_name);
     std::vector<std::string> words;
     words.push_back(_program);
     words.insert(words.end(), _arguments.begin(), _arguments.end());
@@ -54,8 +53,8 @@ child_process::child_process(const std::string& _program,
         throw std::runtime_error("fork failed");
     }
     if (m_pid == 0) {
-        const int out = ::open(m_output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(m_error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out >= 0) {
             ::dup2(out, 1);
         }
@@ -75,10 +74,6 @@ child_process::~child_process() {
         ::kill(m_pid, SIGKILL);
         int status = 0;
         ::waitpid(m_pid, &status, 0);
-    }
-    const auto slash = m_output_path.rfind('/');
-    if (slash != std::string::npos) {
-        remove_tree(m_output_path.substr(0, slash));
     }
 }
 
@@ -109,10 +104,10 @@ bool child_process::wait(std::chrono::milliseconds _timeout) {
 }
 
 std::string child_process::standard_output() const {
-    return read_file(m_output_path);
+    return read_file(m_directory.file(output_name));
 }
 std::string child_process::standard_error() const {
-    return read_file(m_error_path);
+    return read_file(m_directory.file(error_name));
 }
 
 process_result run_process(const std::string& _program, const std::vector<std::string>& _arguments,
@@ -129,7 +124,9 @@ process_result run_process(const std::string& _program, const std::vector<std::s
 
 temporary_directory::temporary_directory() : m_path(make_temporary_directory()) {}
 temporary_directory::~temporary_directory() {
-    remove_tree(m_path);
+    // A directory left behind harms no test.
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
 }
 
 std::string temporary_directory::write_file(const std::string& _name,

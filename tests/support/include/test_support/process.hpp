@@ -8,6 +8,24 @@
 
 namespace test_support {
 
+// A fresh directory under the system's temporary directory, removed with its content at the end.
+class temporary_directory {
+public:
+    temporary_directory();
+    ~temporary_directory();
+    temporary_directory(const temporary_directory&) = delete;
+    temporary_directory& operator=(const temporary_directory&) = delete;
+
+    const std::string& path() const { return m_path; }
+    // _name inside the directory.
+    std::string file(const std::string& _name) const { return m_path + "/" + _name; }
+    // Writes _content to _name inside the directory; returns the path.
+    std::string write_file(const std::string& _name, const std::string& _content) const;
+
+private:
+    std::string m_path;
+};
+
 // A child process with its standard output and error captured into files.
 class child_process {
 public:
@@ -32,11 +50,10 @@ public:
     std::string standard_error() const;
 
 private:
+    temporary_directory m_directory;  // holds the captured output
     pid_t m_pid = -1;
     bool m_exited = false;
     int m_exit_code = -1;
-    std::string m_output_path;
-    std::string m_error_path;
 };
 
 struct process_result {
@@ -50,24 +67,6 @@ struct process_result {
 process_result run_process(const std::string& _program, const std::vector<std::string>& _arguments,
                            std::chrono::milliseconds _timeout = std::chrono::seconds(20),
                            const std::string& _working_directory = std::string());
-
-// A fresh directory under the system's temporary directory, removed with its content at the end.
-class temporary_directory {
-public:
-    temporary_directory();
-    ~temporary_directory();
-    temporary_directory(const temporary_directory&) = delete;
-    temporary_directory& operator=(const temporary_directory&) = delete;
-
-    const std::string& path() const { return m_path; }
-    // _name inside the directory.
-    std::string file(const std::string& _name) const { return m_path + "/" + _name; }
-    // Writes _content to _name inside the directory; returns the path.
-    std::string write_file(const std::string& _name, const std::string& _content) const;
-
-private:
-    std::string m_path;
-};
 
 std::string read_file(const std::string& _path);
 
