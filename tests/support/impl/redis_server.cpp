@@ -1,0 +1,172 @@
+#include "test_support/redis_server.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "test_support/free_port.hpp"
+
+namespace test_support {
+
+namespace {
+constexpr const char* redis_program = "/usr/bin/redis-server";
+
+// A connected loopback socket, or -1.
+int connect_to(int _port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(_port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool send_all(int _fd, const std::string& _data) {
+    std::size_t sent = 0;
+    while (sent < _data.size()) {
+        const auto n = ::send(_fd, _data.data() + sent, _data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads until the reply looks complete for simple replies, or the deadline passes: enough
+// for the short replies tests inspect. Returns what was read.
+std::string read_reply(int _fd, std::chrono::milliseconds _timeout) {
+    std::string reply;
+    const auto deadline = std::chrono::steady_clock::now() + _timeout;
+    char buffer[65536];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd waiting{_fd, POLLIN, 0};
+        // After the first bytes, a short quiet period ends the reply.
+        const int wait_ms = reply.empty() ? static_cast<int>(left.count()) : 50;
+        if (::poll(&waiting, 1, wait_ms) <= 0) {
+            break;
+        }
+        const auto n = ::recv(_fd, buffer, sizeof(buffer), 0);
+        if (n <= 0) {
+            break;
+        }
+        reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    return reply;
+}
+
+std::string encode(const std::initializer_list<std::string>& _words) {
+    std::string text = "*" + std::to_string(_words.size()) + "\r\n";
+    for (const auto& word : _words) {
+        text += "$" + std::to_string(word.size()) + "\r\n" + word + "\r\n";
+    }
+    return text;
+}
+}  // namespace
+
+redis_server::redis_server() : m_port(free_port()) {
+    start();
+}
+
+redis_server::~redis_server() {
+    try {
+        stop();
+    } catch (...) {
+    }
+}
+
+pid_t redis_server::pid() const {
+    return m_process ? m_process->pid() : -1;
+}
+
+void redis_server::start() {
+    if (m_process) {
+        return;
+    }
+    m_process = std::make_unique<child_process>(
+        redis_program,
+        std::vector<std::string>{"--bind", m_address, "--port", std::to_string(m_port), "--save",
+                                 "", "--appendonly", "no", "--dir", m_directory.path(),
+                                 "--daemonize", "no", "--logfile", m_directory.file("redis.log")});
+    if (!ping(std::chrono::seconds(10))) {
+        m_process.reset();
+        throw std::runtime_error("redis-server did not answer on port " + std::to_string(m_port));
+    }
+}
+
+void redis_server::stop() {
+    if (!m_process) {
+        return;
+    }
+    m_process->send_signal(SIGTERM);
+    wait_until_stopped(std::chrono::seconds(5));
+}
+
+void redis_server::kill() {
+    if (!m_process) {
+        return;
+    }
+    m_process->send_signal(SIGKILL);
+    wait_until_stopped(std::chrono::seconds(5));
+}
+
+void redis_server::wait_until_stopped(std::chrono::milliseconds _timeout) {
+    if (!m_process->wait(_timeout)) {
+        m_process->send_signal(SIGKILL);
+        m_process->wait(std::chrono::seconds(5));
+    }
+    m_process.reset();
+}
+
+bool redis_server::ping(std::chrono::milliseconds _timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + _timeout;
+    do {
+        const int fd = connect_to(m_port);
+        if (fd >= 0) {
+            const bool answered = send_all(fd, "PING\r\n") &&
+                                  read_reply(fd, std::chrono::seconds(1)).rfind("+PONG", 0) == 0;
+            ::close(fd);
+            if (answered) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+std::string redis_server::command(const std::initializer_list<std::string>& _words) const {
+    const int fd = connect_to(m_port);
+    if (fd < 0) {
+        throw std::runtime_error("redis_server: cannot connect to port " + std::to_string(m_port));
+    }
+    std::string reply;
+    if (send_all(fd, encode(_words))) {
+        reply = read_reply(fd, std::chrono::seconds(5));
+    }
+    ::close(fd);
+    if (reply.empty()) {
+        throw std::runtime_error("redis_server: no reply");
+    }
+    return reply;
+}
+
+}  // namespace test_support

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "test_support/process.hpp"
+
+namespace test_support {
+
+// A redis-server of the test's own on a free loopback port, without persistence, in a
+// temporary directory. Started by the constructor, which waits until it answers PING.
+class redis_server {
+public:
+    redis_server();
+    ~redis_server();  // stops the server if it still runs
+    redis_server(const redis_server&) = delete;
+    redis_server& operator=(const redis_server&) = delete;
+
+    int port() const { return m_port; }
+    const std::string& address() const { return m_address; }  // "127.0.0.1"
+    bool running() const { return m_process != nullptr; }
+    pid_t pid() const;
+
+    // Ends the server: SIGTERM, then SIGKILL after a deadline. Clients see the connection close.
+    void stop();
+    // Kills the server at once (SIGKILL): nothing is said to the clients.
+    void kill();
+    // Starts the server again on the same port, with an empty data set; waits for PING.
+    void start();
+
+    // True when the server answers PING within _timeout.
+    bool ping(std::chrono::milliseconds _timeout = std::chrono::seconds(5)) const;
+
+    // Sends one command (words, RESP-encoded) and returns the raw reply text; throws on a
+    // connection failure. For setting up and checking data without a client library.
+    std::string command(const std::initializer_list<std::string>& _words) const;
+
+private:
+    void wait_until_stopped(std::chrono::milliseconds _timeout);
+
+    temporary_directory m_directory;
+    std::string m_address = "127.0.0.1";
+    int m_port = 0;
+    std::unique_ptr<child_process> m_process;
+};
+
+}  // namespace test_support
