@@ -9,7 +9,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "context_utils/objects_repository.hpp"
 #include "core/exception.hpp"
 #include "core/json.hpp"
 #include "json_value.hpp"
@@ -67,6 +69,17 @@ inline std::string error_of(const std::function<void()>& _f) {
 template <class T>
 boost::optional<T> copy_of(const boost::optional<const T&>& _value) {
     return _value ? boost::optional<T>(*_value) : boost::none;
+}
+
+// The uids of a repository's objects, in ascending order.
+template <class T>
+std::vector<std::string> uids_of(const tvk::libs::context_utils::objects_repository<T>& _objects) {
+    std::vector<std::string> uids;
+    _objects.for_each([&uids](const T& _object) {
+        uids.push_back(_object.get_uid());
+        return true;
+    });
+    return uids;
 }
 
 // A getter under test and the message it must raise.
