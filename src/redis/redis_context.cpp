@@ -1,0 +1,246 @@
+#include "redis/redis_context.hpp"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <stdexcept>
+
+#include "core/exception.hpp"
+
+namespace tvk {
+namespace redis {
+
+namespace {
+
+// True when the peer has closed the connection or it has failed: readable with nothing to
+// read, or in an error state. A blocking connection has nothing to read between commands.
+bool closed_by_peer(int _fd) {
+    if (_fd < 0) {
+        return true;
+    }
+    pollfd waiting{_fd, POLLIN, 0};
+    if (::poll(&waiting, 1, 0) <= 0) {
+        return false;
+    }
+    if ((waiting.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        return true;
+    }
+    char byte = 0;
+    const auto received = ::recv(_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return received == 0 ||
+           (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+// SCAN's cursor, an unsigned 64-bit number in decimal.
+unsigned long long parse_cursor(const std::string& _text) {
+    if (_text.empty() || _text.find_first_not_of("0123456789") != std::string::npos) {
+        throw std::invalid_argument("SCAN cursor is not a number: " + _text);
+    }
+    return std::stoull(_text);
+}
+
+// _text with the glob characters of a MATCH pattern escaped, so that it matches only itself.
+std::string escape_pattern(const char* _text) {
+    std::string escaped;
+    for (const char* c = _text; *c != '\0'; ++c) {
+        switch (*c) {
+            case '*':
+            case '?':
+            case '[':
+            case ']':
+            case '\\':
+                escaped += '\\';
+                break;
+            default:
+                break;
+        }
+        escaped += *c;
+    }
+    return escaped;
+}
+
+}  // namespace
+
+context::context(const std::string& _host, int _port, unsigned int _db_number)
+    : m_host(_host), m_port(_port), m_db_number(_db_number) {
+    m_context_ptr = open();
+}
+
+context::~context() = default;
+
+context::context_ptr context::open() const {
+    struct timeval timeout {};
+    timeout.tv_sec = 1;
+    timeout.tv_usec = 500000;
+    context_ptr connection(redisConnectWithTimeout(m_host.c_str(), m_port, timeout));
+    if (!connection) {
+        TVK_THROW("Connection error: can't allocate redis context");
+    }
+    if (connection->err != 0) {
+        TVK_THROW(std::string("Connection error: ") + connection->errstr);
+    }
+    const char* select_format = "SELECT %u";
+    take_reply(connection.get(), redisCommand(connection.get(), select_format, m_db_number),
+               select_format, TVK_SOURCE_LOCATION);
+    return connection;
+}
+
+redisContext* context::usable_context() {
+    if (m_context_ptr->err != 0 || closed_by_peer(m_context_ptr->fd)) {
+        // The old connection stays until a new one is ready, so a failed reopen is tried
+        // again by the next command.
+        m_context_ptr = open();
+    }
+    return m_context_ptr.get();
+}
+
+reply context::take_reply(redisContext* _connection, void* _reply, boost::string_view _name,
+                          const tvk::libs::core::source_location& _location) {
+    const std::string name(_name.data(), _name.size());
+    if (_reply == nullptr) {
+        // The command may or may not have reached the server: it is not sent again.
+        throw tvk::libs::core::exception(
+            "Command: " + name + ", connection error: " + _connection->errstr, _location);
+    }
+    reply result(static_cast<redisReply*>(_reply));
+    if (result.get_type() == reply_type::ERROR) {
+        throw tvk::libs::core::exception("Command: " + name + ", error: " + result.to_string(),
+                                         _location);
+    }
+    return result;
+}
+
+reply context::flush_db() {
+    return execute_command("FLUSHDB");
+}
+
+void context::clear_branch(const char* _branch) {
+    if (_branch == nullptr) {
+        TVK_THROW("Branch is null");
+    }
+    const std::string branch = escape_pattern(_branch);
+    unsigned long long cursor = 0;
+    do {
+        const std::string cursor_text = std::to_string(cursor);
+        const reply step =
+            execute_command("SCAN %s MATCH %s:*", cursor_text.c_str(), branch.c_str());
+        const reply_array parts = step.as_array();
+        cursor = parse_cursor(parts[0].to_string());
+        const reply_array keys = parts[1].as_array();
+        if (keys.size() == 0) {
+            continue;
+        }
+        // The names are kept until DEL has been sent; they are sent with their lengths.
+        std::vector<std::string> names;
+        names.reserve(keys.size());
+        keys.for_each_element([&names](const reply_element& _key) {
+            names.push_back(_key.to_string());
+            return true;
+        });
+        sv_args command{"DEL"};
+        command.insert(command.end(), names.begin(), names.end());
+        execute_command_sv(command);
+    } while (cursor != 0);
+}
+
+reply context::get_from_table(const std::string& _table, const std::string& _field) {
+    return execute_command_sv({"HGET", _table, _field});
+}
+
+reply context::get_from_table(
+    const std::string& _table,
+    std::initializer_list<std::reference_wrapper<const std::string>> _fields) {
+    sv_args command{"HMGET", _table};
+    for (const std::string& field : _fields) {
+        command.emplace_back(field);
+    }
+    return execute_command_sv(command);
+}
+
+reply context::set_to_table(const std::string& _table, const std::string& _field,
+                            const std::string& _value) {
+    return execute_command_sv({"HSET", _table, _field, _value});
+}
+
+reply context::set_to_table(
+    const std::string& _table,
+    std::initializer_list<std::pair<const std::string&, const std::string>> _key_values) {
+    sv_args command{"HMSET", _table};
+    for (const auto& key_value : _key_values) {
+        command.emplace_back(key_value.first);
+        command.emplace_back(key_value.second);
+    }
+    return execute_command_sv(command);
+}
+
+void context::set_to_table_opt(
+    const std::string& _table,
+    std::initializer_list<std::pair<const std::string&, const boost::optional<const std::string>>>
+        _key_values) {
+    sv_args set_command{"HMSET", _table};
+    sv_args delete_command{"HDEL", _table};
+    for (const auto& key_value : _key_values) {
+        if (key_value.second) {
+            set_command.emplace_back(key_value.first);
+            set_command.emplace_back(*key_value.second);
+        } else {
+            delete_command.emplace_back(key_value.first);
+        }
+    }
+    if (set_command.size() > 2) {
+        execute_command_sv(set_command);
+    }
+    if (delete_command.size() > 2) {
+        execute_command_sv(delete_command);
+    }
+}
+
+reply context::increment_in_table(const std::string& _table, const std::string& _field,
+                                  const std::string& _value) {
+    return execute_command_sv({"HINCRBY", _table, _field, _value});
+}
+
+reply context::delete_from_table(const std::string& _table, const std::string& _field) {
+    return execute_command_sv({"HDEL", _table, _field});
+}
+
+reply context::get_set_members(const std::string& _set) {
+    // As separate arguments, so that a set name with blanks or "%" stays one argument.
+    return execute_command_sv({"SMEMBERS", _set});
+}
+
+reply context::execute_command_argv(const args& _args) {
+    for (const char* text : _args) {
+        if (text == nullptr) {
+            TVK_THROW("Command text is null");
+        }
+    }
+    sv_args command(_args.begin(), _args.end());
+    return execute_command_sv(command);
+}
+
+reply context::execute_command_sv(const sv_args& _args) {
+    // An empty command gets no answer from the server: it would block for ever.
+    if (_args.empty()) {
+        TVK_THROW("Command is empty");
+    }
+    std::vector<const char*> texts;
+    std::vector<std::size_t> lengths;
+    texts.reserve(_args.size());
+    lengths.reserve(_args.size());
+    for (const auto& text : _args) {
+        texts.push_back(text.data());
+        lengths.push_back(text.size());
+    }
+    redisContext* connection = usable_context();
+    return take_reply(
+        connection,
+        redisCommandArgv(connection, static_cast<int>(texts.size()), texts.data(), lengths.data()),
+        _args.front(), TVK_SOURCE_LOCATION);
+}
+
+}  // namespace redis
+}  // namespace tvk
