@@ -1,0 +1,306 @@
+// The Redis mirror against a redis-server of the test's own.
+#include "external_storage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "context/context.hpp"
+#include "core/exception.hpp"
+#include "core/logger.hpp"
+#include "redis/redis_context.hpp"
+#include "test_support/debug_socket_collector.hpp"
+#include "test_support/redis_server.hpp"
+
+using tvk::external_storage;
+using tvk::context::device;
+using tvk::context::writable_context;
+using tvk::context::zone_event;
+using tvk::libs::core::timestamp;
+using tvk::redis::reply_element;
+
+namespace {
+
+typedef std::map<std::string, std::string> hash_t;
+typedef std::vector<std::string> texts;
+
+const timestamp t1(1714979289, 10);  // 2024-05-06T07:08:09.010Z
+const timestamp t2(1714979350, 999);
+const std::string t1_text = "2024-05-06T07:08:09.010Z";
+const std::string t2_text = "2024-05-06T07:09:10.999Z";
+
+const std::string constants_key = "quillmere:constants";
+const std::string events_set = "quillmere:zone_events:set";
+const std::string devices_set = "quillmere:devices:set";
+
+zone_event event(const std::string& _tag, const std::string& _zone, timestamp _ts = t1) {
+    return zone_event(zone_event::make_uid(_tag, _zone), _ts, _tag, _zone, "kitchen", 7);
+}
+
+// Records the calls of an observer subscribed after the mirror, with what Redis held then.
+template <class T>
+class later_observer : public tvk::libs::context_utils::objects_repository<T>::observer {
+public:
+    later_observer(tvk::redis::context& _redis, std::string _key_prefix)
+        : m_redis(_redis), m_key_prefix(std::move(_key_prefix)) {}
+    void after_creating(const T& _object, timestamp) override { record("create", _object); }
+    void after_updating(const T& _object, timestamp) override { record("update", _object); }
+    void before_deleting(const T& _object, timestamp) override { record("delete", _object); }
+
+    texts calls;
+
+private:
+    void record(const std::string& _call, const T& _object) {
+        const std::string key = m_key_prefix + _object.get_uid() + ":fields";
+        const bool stored = m_redis.execute_command_sv({"EXISTS", key}).to_integer() == 1;
+        calls.push_back(_call + " " + _object.get_uid() + (stored ? " stored" : " absent"));
+    }
+
+    tvk::redis::context& m_redis;
+    std::string m_key_prefix;
+};
+
+class external_storage_test : public ::testing::Test {
+protected:
+    external_storage_test() { m_logger.connect(m_collector.endpoint()); }
+
+    hash_t hash(const std::string& _key) {
+        hash_t fields;
+        const auto reply = m_redis.execute_command_sv({"HGETALL", _key});
+        const auto elements = reply.as_array();
+        for (std::size_t i = 0; i + 1 < elements.size(); i += 2) {
+            fields[elements[i].to_string()] = elements[i + 1].to_string();
+        }
+        return fields;
+    }
+
+    texts sorted(const tvk::redis::reply& _reply) {
+        texts names;
+        _reply.as_array().for_each_element([&names](const reply_element& _name) {
+            names.push_back(_name.to_string());
+            return true;
+        });
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    texts members(const std::string& _set) { return sorted(m_redis.get_set_members(_set)); }
+    texts keys() { return sorted(m_redis.execute_command_argv({"KEYS", "*"})); }
+
+    void write(const std::string& _key, const hash_t& _fields) {
+        for (const auto& field : _fields) {
+            m_redis.set_to_table(_key, field.first, field.second);
+        }
+    }
+
+    // uid, MAC address, time and fullness of each device read back, sorted (a set has no
+    // order).
+    static texts describe(const std::vector<device>& _devices) {
+        texts result;
+        for (const auto& d : _devices) {
+            result.push_back(d.get_uid() + " " + d.get_mac() + " " +
+                             d.get_ts().to_iso_8601(true, 'T', true) +
+                             (d.is_full() ? " full" : ""));
+        }
+        std::sort(result.begin(), result.end());
+        return result;
+    }
+
+    test_support::redis_server m_server;
+    tvk::redis::context m_redis{m_server.address(), m_server.port(), 0};
+    test_support::debug_socket_collector m_collector;
+    tvk::libs::core::logger m_logger{"quillmere", "test"};
+    writable_context m_context;
+};
+
+TEST_F(external_storage_test, first_start_on_empty_redis_writes_only_the_version) {
+    external_storage storage(m_context, m_redis, m_logger);
+    EXPECT_EQ(keys(), texts{constants_key});
+    EXPECT_EQ(hash(constants_key), (hash_t{{"version", "1.3.0"}}));
+    EXPECT_TRUE(storage.get_devices().empty());
+}
+
+TEST_F(external_storage_test, a_later_start_clears_the_zone_events_and_reads_the_devices_back) {
+    {
+        external_storage storage(m_context, m_redis, m_logger);
+        m_context.take_zone_events().add(event("T1", "Z9"), t1);
+        m_context.take_devices().add(device("T1", t1, "AA:BB"), t1);
+        m_context.take_devices().add(device("T2", t1, "CC:DD"), t1);
+        auto marked = m_context.take_devices().try_get("T2", t2);
+        (*marked)->set_full(true);
+    }
+    m_redis.set_to_table("quillmere_other", "f", "kept");
+    m_redis.set_to_table("other:zone_events:x", "f", "kept");
+
+    writable_context next;
+    external_storage storage(next, m_redis, m_logger);
+    EXPECT_EQ(keys(), (texts{"other:zone_events:x", constants_key, "quillmere:devices:T1:fields",
+                             "quillmere:devices:T2:fields", devices_set, "quillmere_other"}));
+    // The newest stored time wins; the full flag is not read back.
+    EXPECT_EQ(describe(storage.get_devices()),
+              (texts{"T1 AA:BB " + t1_text, "T2 CC:DD " + t2_text}));
+}
+
+TEST_F(external_storage_test, keys_of_the_prefix_without_a_version_are_all_cleared) {
+    write("quillmere:devices:T1:fields", {{"uid", "T1"}, {"mac_address", "AA"}});
+    m_redis.execute_command_argv({"SADD", devices_set.c_str(), "T1"});
+    write("quillmere:zone_events:T1:Z9:fields", {{"uid", "T1:Z9"}});
+    write("quillmere", {{"f", "v"}});
+    write("quillmerex:1", {{"f", "v"}});
+    external_storage storage(m_context, m_redis, m_logger);
+    EXPECT_EQ(keys(), (texts{"quillmere", constants_key, "quillmerex:1"}));
+    EXPECT_TRUE(storage.get_devices().empty());
+}
+
+TEST_F(external_storage_test, any_stored_version_text_counts_as_present) {
+    write(constants_key, {{"version", "0.0.1"}});
+    write("quillmere:devices:T1:fields", {{"uid", "T1"}, {"mac_address", "AA"}});
+    external_storage storage(m_context, m_redis, m_logger);
+    EXPECT_EQ(keys(), (texts{constants_key, "quillmere:devices:T1:fields"}));
+    EXPECT_EQ(hash(constants_key), (hash_t{{"version", "1.3.0"}}));
+}
+
+TEST_F(external_storage_test, a_zone_event_keeps_both_times_and_its_removal_takes_hash_and_member) {
+    external_storage storage(m_context, m_redis, m_logger);
+    m_context.take_zone_events().add(event("T1", "Z9"), t1);
+    {
+        auto writable = m_context.take_zone_events().try_get("T1:Z9", t2);
+        (*writable)->set_zone_type("hall");
+        (*writable)->set_zone_id(8);
+    }
+    const std::string key = "quillmere:zone_events:T1:Z9:fields";
+    EXPECT_EQ(hash(key), (hash_t{{"uid", "T1:Z9"},
+                                 {"obj_uid", "T1"},
+                                 {"zone_uid", "Z9"},
+                                 {"zone_type", "hall"},
+                                 {"create_time", t1_text},
+                                 {"update_time", t2_text}}));
+    EXPECT_EQ(members(events_set), texts{"T1:Z9"});
+
+    m_context.take_zone_events().add(event("T1", "Z8"), t1);
+    m_context.take_zone_events().remove("T1:Z9", t2);
+    EXPECT_EQ(keys(), (texts{constants_key, "quillmere:zone_events:T1:Z8:fields", events_set}));
+    EXPECT_EQ(members(events_set), texts{"T1:Z8"});
+}
+
+TEST_F(external_storage_test, a_device_marked_full_is_stored_with_the_time_of_the_marking) {
+    external_storage storage(m_context, m_redis, m_logger);
+    m_context.take_devices().add(device("T1", t1, "AA:BB"), t1);
+    const std::string key = "quillmere:devices:T1:fields";
+    EXPECT_EQ(hash(key), (hash_t{{"uid", "T1"},
+                                 {"mac_address", "AA:BB"},
+                                 {"create_time", t1_text},
+                                 {"is_full", "false"}}));
+    {
+        auto writable = m_context.take_devices().try_get("T1", t2);
+        (*writable)->set_full(true);
+    }
+    EXPECT_EQ(hash(key), (hash_t{{"uid", "T1"},
+                                 {"mac_address", "AA:BB"},
+                                 {"create_time", t1_text},
+                                 {"update_time", t2_text},
+                                 {"is_full", "true"}}));
+    EXPECT_EQ(members(devices_set), texts{"T1"});
+
+    // The context updater drops a device it does not restore directly.
+    storage.before_deleting(device("T1", t1, "AA:BB"), t2);
+    EXPECT_EQ(keys(), texts{constants_key});
+}
+
+TEST_F(external_storage_test, devices_that_cannot_be_read_back_are_logged_and_left_out) {
+    write(constants_key, {{"version", "1.3.0"}});
+    const std::string prefix = "quillmere:devices:";
+    write(prefix + "A:fields", {{"mac_address", "AA"}, {"create_time", t1_text}});
+    write(prefix + "B:fields", {{"mac_address", "BB"},
+                                {"create_time", t1_text},
+                                {"update_time", t2_text},
+                                {"is_full", "true"}});
+    write(prefix + "C:fields", {{"create_time", t1_text}});             // no MAC address
+    write(prefix + "D:fields", {{"mac_address", "DD"}, {"uid", "D"}});  // no time
+    write(prefix + "E:fields", {{"mac_address", "EE"}, {"create_time", "soon"}});
+    for (const char* uid : {"A", "B", "C", "D", "E", "orphan"}) {
+        m_redis.execute_command_argv({"SADD", devices_set.c_str(), uid});
+    }
+    external_storage storage(m_context, m_redis, m_logger);
+
+    EXPECT_EQ(describe(storage.get_devices()), (texts{"A AA " + t1_text, "B BB " + t2_text}));
+    EXPECT_TRUE(m_collector.wait_for([](const texts& _lines) {
+        const auto count = [&](const std::string& _text) {
+            return std::count_if(_lines.begin(), _lines.end(), [&](const std::string& _line) {
+                return _line.find(_text) != std::string::npos;
+            });
+        };
+        return count("Reply is not string, actual type: nil") == 3 &&
+               count("timestamp: \"soon\" is invalid!") == 1;
+    })) << ::testing::PrintToString(m_collector.lines());
+    // The member without a hash is gone; the others stay, broken or not.
+    EXPECT_EQ(members(devices_set), (texts{"A", "B", "C", "D", "E"}));
+}
+
+TEST_F(external_storage_test, get_devices_logs_a_failed_set_read_and_returns_nothing) {
+    m_redis.set_to_table(devices_set, "f", "not a set");
+    write(constants_key, {{"version", "1.3.0"}});
+    external_storage storage(m_context, m_redis, m_logger);
+    EXPECT_TRUE(storage.get_devices().empty());
+    EXPECT_TRUE(m_collector.wait_for_line_containing("Command: SMEMBERS, error: WRONGTYPE"));
+}
+
+TEST_F(external_storage_test, the_mirror_hears_first_and_later_observers_find_the_change_stored) {
+    external_storage storage(m_context, m_redis, m_logger);
+    later_observer<zone_event> events(m_redis, "quillmere:zone_events:");
+    later_observer<device> devices(m_redis, "quillmere:devices:");
+    const auto events_subscription = m_context.get_zone_events().subscribe(events);
+    const auto devices_subscription = m_context.get_devices().subscribe(devices);
+
+    m_context.take_zone_events().add(event("T1", "Z9"), t1);
+    m_context.take_zone_events().remove("T1:Z9", t2);
+    m_context.take_devices().add(device("T1", t1, "AA"), t1);
+    m_context.take_devices().try_get("T1", t2);
+    m_context.take_devices().remove("T1", t2);
+    EXPECT_EQ(events.calls, (texts{"create T1:Z9 stored", "delete T1:Z9 absent"}));
+    EXPECT_EQ(devices.calls, (texts{"create T1 stored", "update T1 stored", "delete T1 absent"}));
+
+    // A failed write leaves the repository changed and the later observers untold.
+    m_server.stop();
+    EXPECT_THROW(m_context.take_devices().add(device("T2", t1, "BB"), t1),
+                 tvk::libs::core::exception);
+    EXPECT_TRUE(m_context.get_devices().is_exists("T2"));
+    EXPECT_EQ(devices.calls.size(), 3u);
+}
+
+TEST_F(external_storage_test, a_device_registered_after_a_redis_restart_is_stored) {
+    external_storage storage(m_context, m_redis, m_logger);
+    m_context.take_devices().add(device("T1", t1, "AA"), t1);
+    m_server.stop();
+    m_server.start();
+    m_context.take_devices().add(device("T2", t2, "BB"), t2);
+    EXPECT_EQ(
+        hash("quillmere:devices:T2:fields"),
+        (hash_t{
+            {"uid", "T2"}, {"mac_address", "BB"}, {"create_time", t2_text}, {"is_full", "false"}}));
+    EXPECT_EQ(describe(storage.get_devices()), texts{"T2 BB " + t2_text});
+}
+
+TEST_F(external_storage_test, zone_events_held_before_the_mirror_are_written_at_its_start) {
+    m_context.take_zone_events().add(event("T2", "Z1"), t1);
+    m_context.take_zone_events().add(event("T1", "Z1"), t1);
+    const timestamp before = timestamp::current_time();
+    external_storage storage(m_context, m_redis, m_logger);
+    const timestamp after = timestamp::current_time();
+    EXPECT_EQ(members(events_set), (texts{"T1:Z1", "T2:Z1"}));
+    const timestamp written(hash("quillmere:zone_events:T1:Z1:fields").at("create_time"));
+    EXPECT_LE(before, written);
+    EXPECT_LE(written, after);
+}
+
+TEST_F(external_storage_test, a_destroyed_mirror_writes_nothing_more) {
+    { external_storage storage(m_context, m_redis, m_logger); }
+    m_context.take_devices().add(device("T1", t1, "AA"), t1);
+    m_context.take_zone_events().add(event("T1", "Z9"), t1);
+    EXPECT_EQ(keys(), texts{constants_key});
+}
+
+}  // namespace
