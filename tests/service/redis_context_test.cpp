@@ -165,8 +165,9 @@ TEST_F(redis_context_test, arrays_are_walked_in_order_and_refuse_an_index_beyond
 
 TEST_F(redis_context_test, an_error_reply_raises_with_the_command_name) {
     m_redis.execute_command_argv({"SADD", "a set", "x"});
+    const std::string field = "f";  // the pairs refer to their keys
     expect_that(error_of([&] {
-                    m_redis.set_to_table("a set", {{"f", "v"}});
+                    m_redis.set_to_table("a set", {{field, "v"}});
                 }),
                 raised("src/redis/redis_context.cpp",
                        "Command: HMSET, error: WRONGTYPE Operation against a key holding the "
