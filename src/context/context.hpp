@@ -5,6 +5,7 @@
 
 #include "context/device.hpp"
 #include "context/zone_event.hpp"
+#include "context_utils/context_synchronizer.hpp"
 #include "context_utils/objects/trackable_object.hpp"
 #include "context_utils/objects/zone.hpp"
 #include "context_utils/objects_repository.hpp"
@@ -19,6 +20,9 @@ class context {
 public:
     typedef tvk::libs::context_utils::objects_repository<zone_event> zone_events;
     typedef tvk::libs::context_utils::objects_repository<device> devices;
+    typedef tvk::libs::context_utils::context_synchronizer::trackable_objects_ptr
+        trackable_objects_ptr;
+    typedef tvk::libs::context_utils::context_synchronizer::zones_ptr zones_ptr;
     typedef tvk::libs::context_utils::objects_repository_manager<
         tvk::libs::context_utils::objects::trackable_object>
         trackable_objects_manager;
@@ -27,8 +31,6 @@ public:
         zones_manager;
     typedef trackable_objects_manager::objects trackable_objects;
     typedef zones_manager::objects zones;
-    typedef std::unique_ptr<trackable_objects_manager> trackable_objects_ptr;
-    typedef std::unique_ptr<zones_manager> zones_ptr;
 
     // Both managers and both repositories empty.
     context();
