@@ -1,0 +1,366 @@
+#include "dispatcher.hpp"
+
+#include <utility>
+
+#include "core/exception.hpp"
+#include "core/source_location.hpp"
+
+namespace tvk {
+
+namespace objects = libs::context_utils::objects;
+
+namespace {
+const unsigned int MAX_ATTEMPTS = 5;
+}  // namespace
+
+dispatcher::dispatcher(libs::core::events_loop& _loop, context::writable_context& _context,
+                       libs::core::logger& _logger, messenger& _messenger,
+                       std::chrono::milliseconds _delivery_period)
+    : m_events_loop(_loop)
+    , m_trackable_objects_subscription_handle(_context.get_trackable_objects().subscribe(*this))
+    , m_zones_subscription_handle(_context.get_zones().subscribe(*this))
+    , m_zone_events_subscription_handle(_context.get_zone_events().subscribe(*this))
+    , m_devices_subscription_handle(_context.get_devices().subscribe(*this))
+    , m_context(_context)
+    , m_logger(_logger)
+    , m_messenger(_messenger)
+    , m_delivery_period(_delivery_period) {
+    m_messenger.set_on_reboot([this](const std::string& _tag) { on_reboot(_tag); });
+    m_messenger.set_on_heartbeat([this](const std::string& _tag) { on_heartbeat(_tag); });
+    m_messenger.set_on_ack([this](const std::string& _tag, unsigned int _seq_no, timestamp _ts) {
+        on_ack(_tag, _seq_no, _ts);
+    });
+    m_messenger.set_on_nack([this](const std::string& _tag, unsigned int _seq_no,
+                                   unsigned int _error_code,
+                                   timestamp _ts) { on_nack(_tag, _seq_no, _error_code, _ts); });
+    m_messenger.set_on_register_tag(
+        [this](const std::string& _tag, const std::string& _mac, timestamp _ts) {
+            on_register_tag(_tag, _mac, _ts);
+        });
+}
+
+dispatcher::~dispatcher() {
+    // A messenger that outlives this object must not call into it.
+    m_messenger.set_on_reboot(nullptr);
+    m_messenger.set_on_heartbeat(nullptr);
+    m_messenger.set_on_ack(nullptr);
+    m_messenger.set_on_nack(nullptr);
+    m_messenger.set_on_register_tag(nullptr);
+    // The records (and their timers) go before the subscriptions.
+    m_w_events.clear();
+}
+
+void dispatcher::initialize() {
+    const timestamp now = timestamp::current_time();
+    m_context.get_zone_events().for_each([this, now](const context::zone_event& _event) {
+        m_logger.execute(TVK_SOURCE_LOCATION, [this, &_event, now] { after_creating(_event, now); });
+        return true;
+    });
+}
+
+// Trackable objects: a tag that loses its node, or disappears, loses its device.
+
+void dispatcher::after_creating(const objects::trackable_object& /*_object*/, timestamp /*_ts*/) {}
+
+void dispatcher::after_updating(const objects::trackable_object& _object, timestamp _ts) {
+    if (!_object.get_node()) {
+        m_context.take_devices().remove(_object.get_uid(), _ts);
+    }
+}
+
+void dispatcher::before_deleting(const objects::trackable_object& _object, timestamp _ts) {
+    m_context.take_devices().remove(_object.get_uid(), _ts);
+}
+
+// Zones: enter notices read the zone when they are built, so a change needs nothing here.
+
+void dispatcher::after_creating(const objects::zone& /*_zone*/, timestamp /*_ts*/) {}
+
+void dispatcher::after_updating(const objects::zone& /*_zone*/, timestamp /*_ts*/) {}
+
+void dispatcher::before_deleting(const objects::zone& /*_zone*/, timestamp /*_ts*/) {}
+
+// Zone events.
+
+void dispatcher::after_creating(const context::zone_event& _event, timestamp _ts) {
+    auto found = m_w_events.find(_event.get_uid());
+    if (found == m_w_events.end()) {
+        found = m_w_events
+                    .emplace(_event.get_uid(), writable_zone_event(_event.get_uid(),
+                                                                   _event.get_obj_uid(),
+                                                                   _event.get_zone_id()))
+                    .first;
+    }
+    writable_zone_event& record = found->second;
+    const std::string& tag = record.get_obj_uid();
+    if (!is_device_registered(tag)) {
+        return;
+    }
+    record.set_sending_status(writable_zone_event::ADD);
+    const bool send = !is_device_full(tag);
+    if (send) {
+        send_enter(_event);
+        stamp(record, _ts);
+    }
+    create_timer(record, send);
+}
+
+void dispatcher::after_updating(const context::zone_event& _event, timestamp _ts) {
+    after_creating(_event, _ts);
+}
+
+void dispatcher::before_deleting(const context::zone_event& _event, timestamp _ts) {
+    const auto found = m_w_events.find(_event.get_uid());
+    if (!is_device_registered(_event.get_obj_uid())) {
+        if (found != m_w_events.end()) {
+            m_w_events.erase(found);
+        }
+        return;
+    }
+    if (found == m_w_events.end()) {
+        return;
+    }
+    writable_zone_event& record = found->second;
+    m_messenger.send_leave_zone_event(record.get_obj_uid(), record.get_zone_id());
+    stamp(record, _ts);
+    record.set_sending_status(writable_zone_event::REMOVE);
+    create_timer(record, true);
+}
+
+// Devices.
+
+void dispatcher::after_creating(const context::device& _device, timestamp _ts) {
+    send_enters_of_tag(_device.get_uid(), _ts, false);
+}
+
+void dispatcher::after_updating(const context::device& /*_device*/, timestamp /*_ts*/) {}
+
+void dispatcher::before_deleting(const context::device& _device, timestamp /*_ts*/) {
+    for (auto it = m_w_events.begin(); it != m_w_events.end();) {
+        if (it->second.get_obj_uid() == _device.get_uid()) {
+            it = m_w_events.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// The devices' traffic.
+
+void dispatcher::on_reboot(const std::string& _tag) {
+    if (!is_device_registered(_tag)) {
+        return;
+    }
+    const timestamp now = timestamp::current_time();
+    mark_device_as_full(_tag, false, now);
+    // A rebooted device has lost every notice, acknowledged or not.
+    send_enters_of_tag(_tag, now, false);
+}
+
+void dispatcher::on_heartbeat(const std::string& _tag) {
+    if (!is_device_registered(_tag)) {
+        return;
+    }
+    const bool send = !is_device_full(_tag);
+    for (auto& entry : m_w_events) {
+        writable_zone_event& record = entry.second;
+        if (record.get_obj_uid() != _tag) {
+            continue;
+        }
+        const auto status = record.get_sending_status();
+        if ((status == writable_zone_event::ADD && send) ||
+            status == writable_zone_event::REMOVE) {
+            record.set_attempt_counter(0).restart_timer();
+        }
+    }
+}
+
+void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp _ts) {
+    auto found = m_w_events.begin();
+    for (; found != m_w_events.end(); ++found) {
+        if (found->second.get_obj_uid() == _tag && found->second.get_seq_no() == _seq_no) {
+            break;
+        }
+    }
+    if (found == m_w_events.end()) {
+        return;
+    }
+    writable_zone_event& record = found->second;
+    switch (record.get_sending_status()) {
+        case writable_zone_event::ADD:
+            record.set_sending_status(writable_zone_event::ACKED).stop_timer().set_attempt_counter(
+                0);
+            break;
+        case writable_zone_event::REMOVE:
+            m_w_events.erase(found);
+            // An acknowledged leave means the device has room again.
+            if (is_device_full(_tag)) {
+                mark_device_as_full(_tag, false, _ts);
+                resume_sending_enter_zone_events(_tag, _ts);
+            }
+            break;
+        case writable_zone_event::ACKED:
+            break;
+    }
+}
+
+void dispatcher::on_nack(const std::string& _tag, unsigned int /*_seq_no*/,
+                         unsigned int /*_error_code*/, timestamp _ts) {
+    // Every refusal means the device is full; leaves go on.
+    mark_device_as_full(_tag, true, _ts);
+    stop_sending_enter_zone_events(_tag);
+}
+
+void dispatcher::on_register_tag(const std::string& _tag, const std::string& _mac,
+                                 timestamp _ts) {
+    if (is_device_registered(_tag)) {
+        return;
+    }
+    m_context.take_devices().add(context::device(_tag, _ts, _mac), _ts);
+}
+
+// Helpers.
+
+void dispatcher::create_timer(writable_zone_event& _record, bool _start) {
+    // The tick finds its record and zone event by uid each time: either may be gone, or
+    // replaced, by the time it runs.
+    const std::string uid = _record.get_uid();
+    auto timer = m_events_loop.create_periodic_timer(
+        m_delivery_period, "delivery timer",
+        [this, uid](libs::core::timer::time_point) { on_delivery_tick(uid); },
+        libs::core::source_location());
+    _record.set_timer(timer);
+    if (!_start) {
+        _record.stop_timer();
+    }
+}
+
+void dispatcher::on_delivery_tick(const std::string& _uid) {
+    const auto found = m_w_events.find(_uid);
+    if (found == m_w_events.end()) {
+        return;
+    }
+    writable_zone_event& record = found->second;
+    const unsigned int attempts = record.get_attempt_counter();
+    const auto status = record.get_sending_status();
+    m_logger.debug("Timer %1%") % attempts;
+    if (attempts >= MAX_ATTEMPTS) {
+        if (status == writable_zone_event::ADD) {
+            record.stop_timer();
+        } else if (status == writable_zone_event::REMOVE) {
+            // Destroys this very timer; its callback lives until the tick returns.
+            m_w_events.erase(found);
+        }
+        return;
+    }
+    const timestamp now = timestamp::current_time();
+    if (status == writable_zone_event::ADD) {
+        const auto event = m_context.get_zone_events().try_get(_uid);
+        if (!event) {
+            // Nothing is due without the event; a new one makes a new timer.
+            record.stop_timer();
+            return;
+        }
+        send_enter(*event);
+    } else if (status == writable_zone_event::REMOVE) {
+        m_messenger.send_leave_zone_event(record.get_obj_uid(), record.get_zone_id());
+    } else {
+        return;
+    }
+    record.set_sending_time(now).set_seq_no(m_messenger.get_last_sequence_number());
+    record.increase_attempt_counter();
+}
+
+messenger::zone_enter_event_t dispatcher::form_zone_enter_event(
+    const context::zone_event& _event) const {
+    const auto zone = m_context.get_zones().try_get(_event.get_zone_uid());
+    if (!zone) {
+        TVK_THROW("Zone not found " + _event.get_zone_uid());
+    }
+    messenger::zone_enter_event_t notice;
+    messenger::zone_descriptor_t& descriptor = notice.zone_descriptor;
+    descriptor.area_id = zone->get_sublocation_id().value_or(0);
+    descriptor.zone_id = zone->get_zone_id().value_or(0);
+    descriptor.zone_type_id = zone->get_zone_type_id();
+    descriptor.severity_level = zone->get_zone_alarm_level();
+    descriptor.zone_shape = zone->get_shape() == "polygon" ? 1 : 2;
+    if (descriptor.zone_shape == 1) {
+        zone->get_zone_geometry().for_each_point([&descriptor](const objects::zone::point& _point) {
+            descriptor.vertices.emplace_back(_point.get_x(), _point.get_y());
+            return true;
+        });
+    }
+    return notice;
+}
+
+bool dispatcher::mark_device_as_full(const std::string& _tag, bool _full, const timestamp& _ts) {
+    auto access = m_context.take_devices().try_get(_tag, _ts);
+    if (!access) {
+        return false;
+    }
+    context::device& device = **access;
+    device.set_ts(_ts);
+    device.set_full(_full);
+    // The observers hear of the change now.
+    access.reset();
+    return true;
+}
+
+bool dispatcher::is_device_full(const std::string& _tag) const {
+    const auto device = m_context.get_devices().try_get(_tag);
+    return device && device->is_full();
+}
+
+bool dispatcher::is_device_registered(const std::string& _tag) const {
+    return m_context.get_devices().is_exists(_tag);
+}
+
+void dispatcher::stop_sending_enter_zone_events(const std::string& _tag) {
+    for (auto& entry : m_w_events) {
+        writable_zone_event& record = entry.second;
+        if (record.get_obj_uid() == _tag &&
+            record.get_sending_status() == writable_zone_event::ADD) {
+            record.stop_timer().set_attempt_counter(0);
+        }
+    }
+}
+
+void dispatcher::resume_sending_enter_zone_events(const std::string& _tag, timestamp _ts) {
+    send_enters_of_tag(_tag, _ts, true);
+}
+
+void dispatcher::send_enters_of_tag(const std::string& _tag, timestamp _ts, bool _only_due) {
+    m_context.get_zone_events().for_each([&](const context::zone_event& _event) {
+        if (_event.get_obj_uid() != _tag) {
+            return true;
+        }
+        const auto found = m_w_events.find(_event.get_uid());
+        const bool has_record = found != m_w_events.end();
+        if (_only_due &&
+            (!has_record || found->second.get_sending_status() != writable_zone_event::ADD)) {
+            return true;
+        }
+        // One zone that cannot be described must not keep the tag's other enters back.
+        m_logger.execute(TVK_SOURCE_LOCATION, [&] {
+            send_enter(_event);
+            if (has_record) {
+                writable_zone_event& record = found->second;
+                stamp(record, _ts);
+                record.set_sending_status(writable_zone_event::ADD);
+                create_timer(record, true);
+            }
+        });
+        return true;
+    });
+}
+
+void dispatcher::send_enter(const context::zone_event& _event) {
+    m_messenger.send_enter_zone_event(_event.get_obj_uid(), form_zone_enter_event(_event));
+}
+
+void dispatcher::stamp(writable_zone_event& _record, timestamp _ts) {
+    _record.set_sending_time(_ts).set_attempt_counter(1).set_seq_no(
+        m_messenger.get_last_sequence_number());
+}
+
+}  // namespace tvk

@@ -1,0 +1,61 @@
+#include "writable_zone_event.hpp"
+
+#include <utility>
+
+namespace tvk {
+
+writable_zone_event::writable_zone_event(const std::string& _uid, const std::string& _obj_uid,
+                                         unsigned int _zone_id)
+    : m_uid(_uid), m_obj_uid(_obj_uid), m_zone_id(_zone_id) {}
+
+writable_zone_event& writable_zone_event::set_zone_id(unsigned int _zone_id) {
+    m_zone_id = _zone_id;
+    return *this;
+}
+
+writable_zone_event& writable_zone_event::set_sending_time(libs::core::timestamp _sending_time) {
+    m_sending_time = _sending_time;
+    return *this;
+}
+
+writable_zone_event& writable_zone_event::set_sending_status(snd_stat _sending_status) {
+    m_sending_status = _sending_status;
+    return *this;
+}
+
+writable_zone_event& writable_zone_event::set_attempt_counter(unsigned int _attempt_counter) {
+    m_attempt_counter = _attempt_counter;
+    return *this;
+}
+
+writable_zone_event& writable_zone_event::set_seq_no(unsigned int _seq_no) {
+    m_seq_no = _seq_no;
+    return *this;
+}
+
+unsigned int writable_zone_event::increase_attempt_counter() {
+    return ++m_attempt_counter;
+}
+
+writable_zone_event& writable_zone_event::set_timer(libs::core::periodic_timer::ptr& _timer) {
+    // The old timer goes first, so that two timers of one record never run side by side.
+    m_timer.reset();
+    m_timer = std::move(_timer);
+    return *this;
+}
+
+writable_zone_event& writable_zone_event::restart_timer() {
+    if (m_timer) {
+        m_timer->restart();
+    }
+    return *this;
+}
+
+writable_zone_event& writable_zone_event::stop_timer() {
+    if (m_timer) {
+        m_timer->stop();
+    }
+    return *this;
+}
+
+}  // namespace tvk

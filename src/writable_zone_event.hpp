@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+
+#include "core/periodic_timer.hpp"
+#include "core/timestamp.hpp"
+
+namespace tvk {
+
+// The delivery record of one zone event: which notice is due for it, how often it has been
+// sent, the sequence number of its latest frame and the timer that resends it.
+class writable_zone_event {
+public:
+    // The sending status.
+    enum snd_stat : unsigned int {
+        ADD = 0,     // an enter notice is due
+        REMOVE = 1,  // a leave notice is due
+        ACKED = 2,   // the enter notice has been acknowledged
+    };
+
+    // Status ADD, nothing sent, no timer.
+    writable_zone_event(const std::string& _uid, const std::string& _obj_uid,
+                        unsigned int _zone_id);
+
+    // Copies the texts and takes the timer over.
+    writable_zone_event(writable_zone_event&&) = default;
+    writable_zone_event(const writable_zone_event&) = delete;
+    writable_zone_event& operator=(const writable_zone_event&) = delete;
+    writable_zone_event& operator=(writable_zone_event&&) = delete;
+
+    const std::string& get_uid() const { return m_uid; }
+    const std::string& get_obj_uid() const { return m_obj_uid; }
+    unsigned int get_zone_id() const { return m_zone_id; }
+    libs::core::timestamp get_sending_time() const { return m_sending_time; }
+    snd_stat get_sending_status() const { return m_sending_status; }
+    unsigned int get_attempt_counter() const { return m_attempt_counter; }
+    unsigned int get_seq_no() const { return m_seq_no; }
+    bool has_timer() const { return static_cast<bool>(m_timer); }
+
+    writable_zone_event& set_zone_id(unsigned int _zone_id);
+    writable_zone_event& set_sending_time(libs::core::timestamp _sending_time);
+    writable_zone_event& set_sending_status(snd_stat _sending_status);
+    writable_zone_event& set_attempt_counter(unsigned int _attempt_counter);
+    writable_zone_event& set_seq_no(unsigned int _seq_no);
+
+    // Adds one and returns the new count.
+    unsigned int increase_attempt_counter();
+
+    // Takes _timer over (leaving it empty) and destroys the timer held before.
+    writable_zone_event& set_timer(libs::core::periodic_timer::ptr& _timer);
+    // Each acts on the timer when there is one.
+    writable_zone_event& restart_timer();
+    writable_zone_event& stop_timer();
+
+private:
+    const std::string m_uid;
+    const std::string m_obj_uid;
+    unsigned int m_zone_id;
+    libs::core::timestamp m_sending_time;
+    snd_stat m_sending_status = ADD;
+    unsigned int m_attempt_counter = 0;
+    unsigned int m_seq_no = 0;
+    libs::core::periodic_timer::ptr m_timer;
+};
+
+}  // namespace tvk
