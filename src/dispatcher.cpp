@@ -33,10 +33,8 @@ dispatcher::dispatcher(libs::core::events_loop& _loop, context::writable_context
     m_messenger.set_on_nack([this](const std::string& _tag, unsigned int _seq_no,
                                    unsigned int _error_code,
                                    timestamp _ts) { on_nack(_tag, _seq_no, _error_code, _ts); });
-    m_messenger.set_on_register_tag(
-        [this](const std::string& _tag, const std::string& _mac, timestamp _ts) {
-            on_register_tag(_tag, _mac, _ts);
-        });
+    m_messenger.set_on_register_tag([this](const std::string& _tag, const std::string& _mac,
+                                           timestamp _ts) { on_register_tag(_tag, _mac, _ts); });
 }
 
 dispatcher::~dispatcher() {
@@ -52,8 +50,9 @@ dispatcher::~dispatcher() {
 
 void dispatcher::initialize() {
     const timestamp now = timestamp::current_time();
-    m_context.get_zone_events().for_each([this, now](const context::zone_event& _event) {
-        m_logger.execute(TVK_SOURCE_LOCATION, [this, &_event, now] { after_creating(_event, now); });
+    const libs::core::source_location location = TVK_SOURCE_LOCATION;
+    m_context.get_zone_events().for_each([this, now, &location](const context::zone_event& _event) {
+        m_logger.execute(location, [this, &_event, now] { after_creating(_event, now); });
         return true;
     });
 }
@@ -86,9 +85,9 @@ void dispatcher::after_creating(const context::zone_event& _event, timestamp _ts
     auto found = m_w_events.find(_event.get_uid());
     if (found == m_w_events.end()) {
         found = m_w_events
-                    .emplace(_event.get_uid(), writable_zone_event(_event.get_uid(),
-                                                                   _event.get_obj_uid(),
-                                                                   _event.get_zone_id()))
+                    .emplace(_event.get_uid(),
+                             writable_zone_event(_event.get_uid(), _event.get_obj_uid(),
+                                                 _event.get_zone_id()))
                     .first;
     }
     writable_zone_event& record = found->second;
@@ -168,8 +167,7 @@ void dispatcher::on_heartbeat(const std::string& _tag) {
             continue;
         }
         const auto status = record.get_sending_status();
-        if ((status == writable_zone_event::ADD && send) ||
-            status == writable_zone_event::REMOVE) {
+        if ((status == writable_zone_event::ADD && send) || status == writable_zone_event::REMOVE) {
             record.set_attempt_counter(0).restart_timer();
         }
     }
@@ -188,8 +186,9 @@ void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp
     writable_zone_event& record = found->second;
     switch (record.get_sending_status()) {
         case writable_zone_event::ADD:
-            record.set_sending_status(writable_zone_event::ACKED).stop_timer().set_attempt_counter(
-                0);
+            record.set_sending_status(writable_zone_event::ACKED)
+                .stop_timer()
+                .set_attempt_counter(0);
             break;
         case writable_zone_event::REMOVE:
             m_w_events.erase(found);
@@ -211,8 +210,7 @@ void dispatcher::on_nack(const std::string& _tag, unsigned int /*_seq_no*/,
     stop_sending_enter_zone_events(_tag);
 }
 
-void dispatcher::on_register_tag(const std::string& _tag, const std::string& _mac,
-                                 timestamp _ts) {
+void dispatcher::on_register_tag(const std::string& _tag, const std::string& _mac, timestamp _ts) {
     if (is_device_registered(_tag)) {
         return;
     }
@@ -330,6 +328,7 @@ void dispatcher::resume_sending_enter_zone_events(const std::string& _tag, times
 }
 
 void dispatcher::send_enters_of_tag(const std::string& _tag, timestamp _ts, bool _only_due) {
+    const libs::core::source_location location = TVK_SOURCE_LOCATION;
     m_context.get_zone_events().for_each([&](const context::zone_event& _event) {
         if (_event.get_obj_uid() != _tag) {
             return true;
@@ -341,7 +340,7 @@ void dispatcher::send_enters_of_tag(const std::string& _tag, timestamp _ts, bool
             return true;
         }
         // One zone that cannot be described must not keep the tag's other enters back.
-        m_logger.execute(TVK_SOURCE_LOCATION, [&] {
+        m_logger.execute(location, [&] {
             send_enter(_event);
             if (has_record) {
                 writable_zone_event& record = found->second;

@@ -98,9 +98,8 @@ private:
     void stamp(writable_zone_event& _record, timestamp _ts);
 
     libs::core::events_loop& m_events_loop;
-    libs::context_utils::objects_repository<
-        libs::context_utils::objects::trackable_object>::subscription_handle
-        m_trackable_objects_subscription_handle;
+    libs::context_utils::objects_repository<libs::context_utils::objects::trackable_object>::
+        subscription_handle m_trackable_objects_subscription_handle;
     libs::context_utils::objects_repository<libs::context_utils::objects::zone>::subscription_handle
         m_zones_subscription_handle;
     libs::context_utils::objects_repository<context::zone_event>::subscription_handle

@@ -1,0 +1,608 @@
+// The dispatcher over real repositories, timers and events loop, with a recording stand-in of
+// the messenger and a short delivery period. The loop runs on the test's thread.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/optional.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "context/context.hpp"
+#include "context/device.hpp"
+#include "context/zone_event.hpp"
+#include "core/core.hpp"
+#include "core/events_loop.hpp"
+#include "core/logger.hpp"
+#include "dispatcher.hpp"
+#include "fake_location_objects.hpp"
+#include "recording_messenger.hpp"
+#include "test_support/debug_socket_collector.hpp"
+#include "writable_zone_event.hpp"
+
+using service_test::fake_manager;
+using service_test::fake_trackable_object;
+using service_test::fake_zone;
+using service_test::recording_messenger;
+using service_test::zone_fields;
+using tvk::dispatcher;
+using tvk::writable_zone_event;
+using tvk::context::device;
+using tvk::context::zone_event;
+using tvk::libs::core::timestamp;
+namespace objects = tvk::libs::context_utils::objects;
+namespace core = tvk::libs::core;
+using namespace std::chrono_literals;
+
+namespace {
+
+const timestamp t1(1700000001, 0);
+const timestamp t2(1700000002, 0);
+const timestamp t3(1700000003, 0);
+
+// The service's context with tags T1 (node AA) and T2 (node BB) and zones Z1, Z2 and Z3 (ids
+// 17, 18 and 19), a recording messenger and a dispatcher with a short delivery period.
+class world {
+public:
+    static constexpr std::chrono::milliseconds period{40};
+
+    world() {
+        m_logger.connect(m_collector.endpoint());
+        auto tags = std::make_unique<fake_manager<objects::trackable_object>>();
+        m_tags = &tags->objects();
+        m_context.set_trackable_objects(std::move(tags));
+        auto zones = std::make_unique<fake_manager<objects::zone>>();
+        m_zones = &zones->objects();
+        m_context.set_zones(std::move(zones));
+        set_tag("T1", std::string("AA"));
+        set_tag("T2", std::string("BB"));
+        set_zone(zone_with_id("Z1", 17));
+        set_zone(zone_with_id("Z2", 18));
+        set_zone(zone_with_id("Z3", 19));
+        start();
+    }
+
+    ~world() { m_dispatcher.reset(); }
+
+    void start() {
+        m_dispatcher =
+            std::make_unique<dispatcher>(*m_loop, m_context, m_logger, m_messenger, period);
+    }
+
+    static zone_fields zone_with_id(std::string _uid, unsigned int _zone_id) {
+        zone_fields fields;
+        fields.uid = std::move(_uid);
+        fields.zone_id = _zone_id;
+        return fields;
+    }
+
+    // The location server's side.
+    void set_zone(zone_fields _fields, timestamp _ts = t1) {
+        m_zones->update_or_add(std::make_unique<fake_zone>(std::move(_fields)), _ts);
+    }
+    void delete_zone(const std::string& _uid) { m_zones->remove(_uid, t2); }
+    void set_tag(const std::string& _uid, boost::optional<std::string> _mac, timestamp _ts = t1) {
+        m_tags->update_or_add(std::make_unique<fake_trackable_object>(_uid, std::move(_mac)), _ts);
+    }
+    void delete_tag(const std::string& _uid) { m_tags->remove(_uid, t2); }
+
+    // Zone events as the context updater writes them: a second enter is an update.
+    void enter(const std::string& _tag, const std::string& _zone, timestamp _ts = t1) {
+        const std::string uid = zone_event::make_uid(_tag, _zone);
+        const auto zone = m_zones->try_get(_zone);
+        const unsigned int zone_id = zone ? zone->get_zone_id().value_or(0) : 0;
+        auto& events = m_context.take_zone_events();
+        auto access = events.try_get(uid, _ts);
+        if (!access) {
+            events.add(zone_event(uid, _ts, _tag, _zone, "alarm", zone_id), _ts);
+            return;
+        }
+        zone_event& event = **access;
+        event.set_ts(_ts);
+        event.set_zone_id(zone_id);
+    }
+    void leave(const std::string& _tag, const std::string& _zone, timestamp _ts = t2) {
+        m_context.take_zone_events().remove(zone_event::make_uid(_tag, _zone), _ts);
+    }
+
+    // The devices' side.
+    void register_device(const std::string& _tag, const std::string& _mac = "AA",
+                         timestamp _ts = t1) {
+        m_messenger.register_tag(_tag, _mac, _ts);
+    }
+    void ack(const std::string& _tag, unsigned int _seq_no, timestamp _ts = t3) {
+        m_messenger.ack(_tag, _seq_no, _ts);
+    }
+    // Acknowledges the latest frame sent to _tag's device.
+    void ack_last(const std::string& _tag, timestamp _ts = t3) { ack(_tag, last_seq(_tag), _ts); }
+    void nack(const std::string& _tag, timestamp _ts = t3) {
+        m_messenger.nack(_tag, last_seq(_tag), 1, _ts);
+    }
+    void reboot(const std::string& _tag) { m_messenger.reboot(_tag); }
+    void heartbeat(const std::string& _tag) { m_messenger.heartbeat(_tag); }
+
+    unsigned int last_seq(const std::string& _tag) const {
+        for (auto it = m_messenger.m_frames.rbegin(); it != m_messenger.m_frames.rend(); ++it) {
+            if (it->uid == _tag) {
+                return it->seq_no;
+            }
+        }
+        return 0;
+    }
+
+    // "ADD 1", "REMOVE 0", "ACKED 0 no timer"... or "none".
+    std::string record(const std::string& _uid) const {
+        const auto& records = m_dispatcher->get_records();
+        const auto found = records.find(_uid);
+        if (found == records.end()) {
+            return "none";
+        }
+        static const char* const statuses[] = {"ADD", "REMOVE", "ACKED"};
+        const writable_zone_event& r = found->second;
+        return std::string(statuses[r.get_sending_status()]) + " " +
+               std::to_string(r.get_attempt_counter()) + (r.has_timer() ? "" : " no timer");
+    }
+    const writable_zone_event& record_of(const std::string& _uid) const {
+        return m_dispatcher->get_records().at(_uid);
+    }
+
+    // "AA", "AA full" or "none".
+    std::string device_state(const std::string& _tag) const {
+        const auto d = m_context.get_devices().try_get(_tag);
+        if (!d) {
+            return "none";
+        }
+        return d->get_mac() + (d->is_full() ? " full" : "");
+    }
+
+    std::vector<std::string> frames(std::size_t _first = 0) const {
+        return m_messenger.texts(_first);
+    }
+    std::size_t frame_count() const { return m_messenger.m_frames.size(); }
+
+    // Runs the loop's handlers until _done() holds or _timeout passes. What a handler throws
+    // is kept, as the service's loop logs it and runs on.
+    bool run_until(const std::function<bool()>& _done, std::chrono::milliseconds _timeout = 5s) {
+        auto& io = m_loop->get_io_context();
+        const auto deadline = std::chrono::steady_clock::now() + _timeout;
+        while (!_done()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            io.restart();
+            try {
+                if (io.run_one_for(5ms) == 0) {
+                    std::this_thread::sleep_for(1ms);
+                }
+            } catch (const std::exception& e) {
+                m_loop_errors.push_back(e.what());
+            }
+        }
+        return true;
+    }
+    void run_for(std::chrono::milliseconds _duration) {
+        run_until([] { return false; }, _duration);
+    }
+    // Waits for _count more frames; returns the new ones.
+    std::vector<std::string> next_frames(std::size_t _count) {
+        const std::size_t first = frame_count();
+        run_until([&] { return frame_count() >= first + _count; });
+        return frames(first);
+    }
+
+    core::logger m_logger{"quillmere", "dispatcher_test"};
+    test_support::debug_socket_collector m_collector;
+    core::core::ptr m_core = core::core::create(m_logger);
+    core::events_loop::ptr m_loop = m_core->create_events_loop("main loop");
+    tvk::context::writable_context m_context;
+    tvk::libs::context_utils::objects_repository<objects::trackable_object>* m_tags = nullptr;
+    tvk::libs::context_utils::objects_repository<objects::zone>* m_zones = nullptr;
+    recording_messenger m_messenger;
+    std::unique_ptr<dispatcher> m_dispatcher;
+    std::vector<std::string> m_loop_errors;
+};
+
+constexpr std::chrono::milliseconds world::period;
+
+using strings = std::vector<std::string>;
+
+// Steps from a fresh world; what they sent; the records and T1's device afterwards; and what
+// the timers send next (sorted; none within three periods when empty).
+struct scenario {
+    const char* name;
+    std::function<void(world&)> steps;
+    strings frames;
+    std::vector<std::pair<std::string, std::string>> records;
+    std::string device;
+    strings next;
+};
+
+std::ostream& operator<<(std::ostream& _out, const scenario& _scenario) {
+    return _out << _scenario.name;
+}
+
+const scenario scenarios[] = {
+    {"created_without_device_waits_without_timer",
+     [](world& w) { w.enter("T1", "Z1"); },
+     {},
+     {{"T1:Z1", "ADD 0 no timer"}},
+     "none",
+     {}},
+    {"created_with_device_sends_stamps_and_resends",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 17"}},
+    {"created_for_full_device_is_parked",
+     [](world& w) {
+         w.register_device("T1");
+         w.nack("T1");
+         w.enter("T1", "Z1");
+     },
+     {},
+     {{"T1:Z1", "ADD 0"}},
+     "AA full",
+     {}},
+    {"updated_without_device_changes_nothing",
+     [](world& w) {
+         w.enter("T1", "Z1");
+         w.enter("T1", "Z1", t2);
+     },
+     {},
+     {{"T1:Z1", "ADD 0 no timer"}},
+     "none",
+     {}},
+    {"updated_after_acknowledgement_is_sent_again",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.ack_last("T1");
+         w.enter("T1", "Z1", t2);
+     },
+     {"enter T1 17", "enter T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 17"}},
+    {"enter_while_leave_is_resent_makes_the_enter_due",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.leave("T1", "Z1");
+         w.enter("T1", "Z1", t3);
+     },
+     {"enter T1 17", "leave T1 17", "enter T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 17"}},
+    {"enter_while_leave_is_resent_to_full_device_is_parked_with_its_counter",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.nack("T1");
+         w.leave("T1", "Z1");
+         w.enter("T1", "Z1", t3);
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA full",
+     {}},
+    {"deleted_without_device_erases_the_record",
+     [](world& w) {
+         w.enter("T1", "Z1");
+         w.leave("T1", "Z1");
+     },
+     {},
+     {{"T1:Z1", "none"}},
+     "none",
+     {}},
+    {"deleted_with_device_sends_and_resends_the_leave",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.leave("T1", "Z1");
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "REMOVE 1"}},
+     "AA",
+     {"leave T1 17"}},
+    {"leave_while_enter_unacknowledged_ignores_the_late_enter_ack",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.leave("T1", "Z1");
+         w.ack("T1", 1);
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "REMOVE 1"}},
+     "AA",
+     {"leave T1 17"}},
+    {"leave_is_sent_to_a_full_device",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.nack("T1");
+         w.leave("T1", "Z1");
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "REMOVE 1"}},
+     "AA full",
+     {"leave T1 17"}},
+    {"enter_acknowledged_is_parked",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.ack_last("T1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ACKED 0"}},
+     "AA",
+     {}},
+    {"leave_acknowledged_erases_the_record",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.ack_last("T1");
+         w.leave("T1", "Z1");
+         w.ack_last("T1");
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "none"}},
+     "AA",
+     {}},
+    {"leave_acknowledged_by_full_device_resumes_its_due_enters",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.enter("T1", "Z2");
+         w.enter("T1", "Z3");
+         w.ack_last("T1");
+         w.nack("T1");
+         w.leave("T1", "Z1");
+         w.ack_last("T1");
+     },
+     {"enter T1 17", "enter T1 18", "enter T1 19", "leave T1 17", "enter T1 18"},
+     {{"T1:Z1", "none"}, {"T1:Z2", "ADD 1"}, {"T1:Z3", "ACKED 0"}},
+     "AA",
+     {"enter T1 18"}},
+    {"ack_matching_an_acked_record_first_changes_nothing",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.ack("T1", 1);
+         w.m_messenger.m_sequence_number = 0;  // wrapped around
+         w.enter("T1", "Z2");
+         w.ack("T1", 1);
+     },
+     {"enter T1 17", "enter T1 18"},
+     {{"T1:Z1", "ACKED 0"}, {"T1:Z2", "ADD 1"}},
+     "AA",
+     {"enter T1 18"}},
+    {"ack_of_a_number_two_records_hold_goes_to_the_smaller_uid",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z2");
+         w.m_messenger.m_sequence_number = 0;
+         w.enter("T1", "Z1");
+         w.ack("T1", 1);
+     },
+     {"enter T1 18", "enter T1 17"},
+     {{"T1:Z1", "ACKED 0"}, {"T1:Z2", "ADD 1"}},
+     "AA",
+     {"enter T1 18"}},
+    {"ack_of_another_tag_or_unknown_number_is_ignored",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.ack("T2", 1);
+         w.ack("T1", 99);
+         w.ack("T9", 1);
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 17"}},
+    {"refusal_parks_the_enters",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.nack("T1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ADD 0"}},
+     "AA full",
+     {}},
+    {"refusal_leaves_the_leave_pending",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.leave("T1", "Z1");
+         w.nack("T1");
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "REMOVE 1"}},
+     "AA full",
+     {"leave T1 17"}},
+    {"refusal_for_unregistered_tag_changes_nothing",
+     [](world& w) {
+         w.enter("T1", "Z1");
+         w.nack("T1");
+     },
+     {},
+     {{"T1:Z1", "ADD 0 no timer"}},
+     "none",
+     {}},
+    {"reboot_clears_full_and_resends_acknowledged_enters",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.enter("T1", "Z2");
+         w.ack_last("T1");
+         w.nack("T1");
+         w.reboot("T1");
+     },
+     {"enter T1 17", "enter T1 18", "enter T1 17", "enter T1 18"},
+     {{"T1:Z1", "ADD 1"}, {"T1:Z2", "ADD 1"}},
+     "AA",
+     {"enter T1 17", "enter T1 18"}},
+    {"reboot_and_heartbeat_of_unregistered_tag_are_ignored",
+     [](world& w) {
+         w.enter("T1", "Z1");
+         w.reboot("T1");
+         w.heartbeat("T1");
+     },
+     {},
+     {{"T1:Z1", "ADD 0 no timer"}},
+     "none",
+     {}},
+    {"registration_sends_the_tags_waiting_enters",
+     [](world& w) {
+         w.enter("T1", "Z1");
+         w.enter("T2", "Z1");
+         w.enter("T1", "Z2");
+         w.register_device("T1");
+     },
+     {"enter T1 17", "enter T1 18"},
+     {{"T1:Z1", "ADD 1"}, {"T1:Z2", "ADD 1"}, {"T2:Z1", "ADD 0 no timer"}},
+     "AA",
+     {"enter T1 17", "enter T1 18"}},
+    {"registration_with_another_mac_changes_nothing",
+     [](world& w) {
+         w.register_device("T1", "AA");
+         w.enter("T1", "Z1");
+         w.register_device("T1", "CC");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 17"}},
+    {"node_removed_drops_device_and_records_without_leave",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.set_tag("T1", boost::none, t2);
+         w.leave("T1", "Z1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "none"}},
+     "none",
+     {}},
+    {"node_with_another_mac_changes_nothing",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.set_tag("T1", std::string("CC"), t2);
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 17"}},
+    {"tag_deleted_drops_device_and_records",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.delete_tag("T1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "none"}},
+     "none",
+     {}},
+    {"registered_again_after_drop_gets_untracked_enters",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.set_tag("T1", boost::none, t2);
+         w.set_tag("T1", std::string("AA"), t2);
+         w.register_device("T1");
+         w.reboot("T1");
+         w.ack_last("T1");
+         w.leave("T1", "Z1");
+     },
+     {"enter T1 17", "enter T1 17", "enter T1 17"},
+     {{"T1:Z1", "none"}},
+     "AA",
+     {}},
+    {"heartbeat_restarts_a_due_enter_with_counter_reset",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.heartbeat("T1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ADD 0"}},
+     "AA",
+     {"enter T1 17"}},
+    {"heartbeat_restarts_a_leave_of_a_full_device",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.nack("T1");
+         w.leave("T1", "Z1");
+         w.heartbeat("T1");
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "REMOVE 0"}},
+     "AA full",
+     {"leave T1 17"}},
+    {"heartbeat_leaves_acknowledged_records_alone",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.ack_last("T1");
+         w.heartbeat("T1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ACKED 0"}},
+     "AA",
+     {}},
+    {"heartbeat_leaves_a_full_devices_enters_alone",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.nack("T1");
+         w.heartbeat("T1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ADD 0"}},
+     "AA full",
+     {}},
+};
+
+class delivery_record : public ::testing::TestWithParam<scenario> {};
+
+TEST_P(delivery_record, follows_its_state_table) {
+    const scenario& s = GetParam();
+    world w;
+    s.steps(w);
+    EXPECT_EQ(w.frames(), s.frames);
+    for (const auto& expected : s.records) {
+        EXPECT_EQ(w.record(expected.first), expected.second) << expected.first;
+    }
+    EXPECT_EQ(w.device_state("T1"), s.device);
+
+    std::vector<std::string> next;
+    if (s.next.empty()) {
+        const std::size_t before = w.frame_count();
+        w.run_for(3 * world::period);
+        next = w.frames(before);
+    } else {
+        next = w.next_frames(s.next.size());
+        std::sort(next.begin(), next.end());
+    }
+    EXPECT_EQ(next, s.next);
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+INSTANTIATE_TEST_SUITE_P(scenarios, delivery_record, ::testing::ValuesIn(scenarios),
+                         [](const ::testing::TestParamInfo<scenario>& _info) {
+                             return std::string(_info.param.name);
+                         });
+
+}  // namespace
