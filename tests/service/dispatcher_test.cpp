@@ -194,8 +194,9 @@ public:
         return frames(first);
     }
 
-    core::logger m_logger{"quillmere", "dispatcher_test"};
+    // The collector outlives the logger, so that the logger's lines are not left waiting.
     test_support::debug_socket_collector m_collector;
+    core::logger m_logger{"quillmere", "dispatcher_test"};
     core::core::ptr m_core = core::core::create(m_logger);
     core::events_loop::ptr m_loop = m_core->create_events_loop("main loop");
     tvk::context::writable_context m_context;
@@ -562,6 +563,16 @@ const scenario scenarios[] = {
      {{"T1:Z1", "ACKED 0"}},
      "AA",
      {}},
+    {"failed_post_is_stamped_and_resent_all_the_same",
+     [](world& w) {
+         w.m_messenger.m_post_result = false;
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+     },
+     {"enter T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 17"}},
     {"heartbeat_leaves_a_full_devices_enters_alone",
      [](world& w) {
          w.register_device("T1");
@@ -604,5 +615,329 @@ INSTANTIATE_TEST_SUITE_P(scenarios, delivery_record, ::testing::ValuesIn(scenari
                          [](const ::testing::TestParamInfo<scenario>& _info) {
                              return std::string(_info.param.name);
                          });
+
+// Whether _line contains _text, for counting log lines.
+std::size_t count_containing(const strings& _lines, const std::string& _text) {
+    return static_cast<std::size_t>(std::count_if(
+        _lines.begin(), _lines.end(),
+        [&](const std::string& _line) { return _line.find(_text) != std::string::npos; }));
+}
+
+TEST(delivery_timer, unacknowledged_enter_goes_out_five_times_then_waits_for_a_heartbeat) {
+    world w;
+    w.register_device("T1");
+    w.enter("T1", "Z1", t1);
+    EXPECT_EQ(w.record_of("T1:Z1").get_sending_time(), t1);
+    EXPECT_EQ(w.record_of("T1:Z1").get_seq_no(), 1u);
+
+    ASSERT_TRUE(w.run_until([&] { return w.frame_count() == 5; }));
+    w.run_for(4 * world::period);
+    EXPECT_EQ(w.frames(), strings(5, "enter T1 17"));
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 5");
+    const auto& frames = w.m_messenger.m_frames;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        // Each resend carries a new number and comes a period after the one before.
+        EXPECT_EQ(frames[i].seq_no, i + 1);
+        EXPECT_GE(frames[i].sent_at - frames[i - 1].sent_at, world::period - 2ms) << i;
+    }
+    EXPECT_EQ(w.record_of("T1:Z1").get_seq_no(), 5u);
+    EXPECT_GT(w.record_of("T1:Z1").get_sending_time(), t1);
+
+    // Only the latest frame's acknowledgement counts.
+    w.ack("T1", 4);
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 5");
+
+    w.heartbeat("T1");
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 0");
+    ASSERT_TRUE(w.run_until([&] { return w.frame_count() == 10; }));
+    w.run_for(4 * world::period);
+    EXPECT_EQ(w.frame_count(), 10u);
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 5");
+
+    w.ack_last("T1");
+    EXPECT_EQ(w.record("T1:Z1"), "ACKED 0");
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+TEST(delivery_timer, unacknowledged_leave_goes_out_five_times_then_is_forgotten) {
+    world w;
+    w.register_device("T1");
+    w.enter("T1", "Z1");
+    w.ack_last("T1");
+    w.leave("T1", "Z1", t2);
+    EXPECT_EQ(w.record_of("T1:Z1").get_sending_time(), t2);
+
+    ASSERT_TRUE(w.run_until([&] { return w.record("T1:Z1") == "none"; }));
+    w.run_for(3 * world::period);
+    strings expected(1, "enter T1 17");
+    expected.insert(expected.end(), 5, "leave T1 17");
+    EXPECT_EQ(w.frames(), expected);
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+TEST(delivery_timer, stale_acknowledgement_after_a_resend_is_ignored) {
+    world w;
+    w.register_device("T1");
+    w.enter("T1", "Z1");
+    ASSERT_TRUE(w.run_until([&] { return w.frame_count() == 2; }));
+    w.ack("T1", 1);
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 2");
+    w.ack("T1", 2);
+    EXPECT_EQ(w.record("T1:Z1"), "ACKED 0");
+    w.run_for(3 * world::period);
+    EXPECT_EQ(w.frame_count(), 2u);
+}
+
+TEST(delivery_timer, tick_fails_while_the_zone_is_gone_and_sends_once_it_is_back) {
+    world w;
+    w.register_device("T1");
+    w.enter("T1", "Z1");
+    w.delete_zone("Z1");
+
+    ASSERT_TRUE(w.run_until([&] { return w.m_loop_errors.size() >= 2; }));
+    for (const auto& error : w.m_loop_errors) {
+        EXPECT_NE(error.find("dispatcher.cpp"), std::string::npos) << error;
+        EXPECT_NE(error.find("Zone not found Z1"), std::string::npos) << error;
+    }
+    // Nothing was sent, so nothing was counted: the tick fails again until the zone is back.
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 1");
+    EXPECT_EQ(w.frame_count(), 1u);
+
+    w.set_zone(world::zone_with_id("Z1", 17));
+    EXPECT_EQ(w.next_frames(1), strings{"enter T1 17"});
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 2");
+}
+
+// A record whose event was deleted keeps its leave timer. When the same tag enters the same
+// zone again and the enter cannot be built, the record turns ADD without a new timer; the old
+// timer's tick must build the enter from the event held now, not from the deleted one.
+TEST(delivery_timer, tick_uses_the_event_held_now_after_the_event_was_replaced) {
+    world w;
+    w.register_device("T1");
+    w.enter("T1", "Z1");
+    w.leave("T1", "Z1");
+    EXPECT_EQ(w.record("T1:Z1"), "REMOVE 1");
+
+    zone_fields broken = world::zone_with_id("Z1", 17);
+    broken.zone_type_id = boost::none;
+    w.set_zone(broken);
+    EXPECT_THROW(w.enter("T1", "Z1", t3), tvk::libs::core::exception);
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 1");
+
+    zone_fields repaired = world::zone_with_id("Z1", 17);
+    repaired.alarm_level = 3;
+    w.set_zone(repaired);
+    EXPECT_EQ(w.next_frames(1), strings{"enter T1 17"});
+    EXPECT_EQ(w.m_messenger.m_frames.back().event.zone_descriptor.severity_level, 3u);
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 2");
+    w.ack_last("T1");
+    EXPECT_EQ(w.record("T1:Z1"), "ACKED 0");
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+TEST(device_walks, a_zone_that_cannot_be_described_does_not_hold_back_the_other_enters) {
+    world w;
+    w.enter("T1", "Z1");
+    w.enter("T1", "Z2");
+    zone_fields broken = world::zone_with_id("Z1", 17);
+    broken.zone_type_id = boost::none;
+    w.set_zone(broken);
+
+    w.register_device("T1");
+    EXPECT_EQ(w.frames(), strings{"enter T1 18"});
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 0 no timer");
+    EXPECT_EQ(w.record("T1:Z2"), "ADD 1");
+
+    w.reboot("T1");
+    EXPECT_EQ(w.frames(1), strings{"enter T1 18"});
+
+    // The leave that makes room resumes the due enters, the describable ones at least.
+    w.leave("T1", "Z2");
+    w.nack("T1");
+    w.enter("T1", "Z3");
+    w.set_zone(world::zone_with_id("Z3", 19));
+    w.ack("T1", w.record_of("T1:Z2").get_seq_no());
+    EXPECT_EQ(w.frames(2), (strings{"leave T1 18", "enter T1 19"}));
+    EXPECT_EQ(w.device_state("T1"), "AA");
+
+    EXPECT_TRUE(w.m_collector.wait_for([](const strings& _lines) {
+        return count_containing(_lines, "Caught exeption") >= 3 &&
+               count_containing(_lines, "\"zone_type_id\" is missing") >= 3;
+    }));
+}
+
+TEST(initialize, handles_every_zone_event_once_and_logs_each_failure) {
+    world w;
+    w.m_dispatcher.reset();
+    w.m_context.take_devices().add(device("T1", t1, "AA"), t1);
+    w.m_context.take_devices().add(device("T2", t1, "BB"), t1);
+    // Z0 is not a zone of the repository; its events come first in uid order.
+    for (const auto& pair : std::vector<std::pair<const char*, const char*>>{
+             {"T1", "Z0"}, {"T1", "Z1"}, {"T1", "Z2"}, {"T2", "Z0"}, {"T2", "Z1"}, {"T3", "Z1"}}) {
+        w.enter(pair.first, pair.second);
+    }
+    w.start();
+    EXPECT_EQ(w.frame_count(), 0u);
+
+    w.m_dispatcher->initialize();
+    EXPECT_EQ(w.frames(), (strings{"enter T1 17", "enter T1 18", "enter T2 17"}));
+    EXPECT_EQ(w.record("T1:Z0"), "ADD 0 no timer");
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 1");
+    EXPECT_EQ(w.record("T2:Z1"), "ADD 1");
+    EXPECT_EQ(w.record("T3:Z1"), "ADD 0 no timer");
+
+    ASSERT_TRUE(w.m_collector.wait_for(
+        [](const strings& _lines) { return count_containing(_lines, "Zone not found Z0") >= 2; }));
+    const strings lines = w.m_collector.lines();
+    EXPECT_EQ(count_containing(lines, "Zone not found Z0"), 2u);
+    EXPECT_EQ(count_containing(lines, "Caught exeption"), 2u);
+    EXPECT_EQ(count_containing(lines, "dispatcher.cpp"), 4u);
+}
+
+struct notice_case {
+    const char* name;
+    zone_fields zone;
+    unsigned int area_id, zone_id, zone_type_id, severity_level, zone_shape;
+    std::vector<std::pair<int, int>> vertices;
+};
+
+TEST(enter_notice, is_built_from_the_zones_current_state) {
+    const std::vector<std::pair<int, int>> points{{100, 200}, {-50, 200}, {100, -25}};
+    zone_fields polygon;
+    polygon.uid = "Z1";
+    polygon.zone_id = 17;
+    polygon.sublocation_id = 3;
+    polygon.zone_type_id = 2;
+    polygon.alarm_level = 1;
+    zone_fields capitals = polygon;
+    capitals.shape = "POLYGON";
+    capitals.points = boost::none;  // not read for shape 2
+    zone_fields circle = polygon;
+    circle.shape = "circle";
+    zone_fields bare;
+    bare.uid = "Z1";
+    bare.zone_type_id = 7;
+    bare.alarm_level = 0;
+    bare.points = std::vector<std::pair<int, int>>{};
+
+    for (const notice_case& c : std::vector<notice_case>{
+             {"polygon", polygon, 3, 17, 2, 1, 1, points},
+             {"polygon in capitals", capitals, 3, 17, 2, 1, 2, {}},
+             {"circle", circle, 3, 17, 2, 1, 2, {}},
+             {"no sublocation or zone id", bare, 0, 0, 7, 0, 1, {}},
+         }) {
+        world w;
+        w.set_zone(c.zone);
+        w.register_device("T1");
+        w.enter("T1", "Z1");
+        ASSERT_EQ(w.frame_count(), 1u) << c.name;
+        const auto& event = w.m_messenger.m_frames.back().event;
+        const auto& d = event.zone_descriptor;
+        EXPECT_EQ(d.area_id, c.area_id) << c.name;
+        EXPECT_EQ(d.zone_id, c.zone_id) << c.name;
+        EXPECT_EQ(d.zone_type_id, c.zone_type_id) << c.name;
+        EXPECT_EQ(d.severity_level, c.severity_level) << c.name;
+        EXPECT_EQ(d.zone_shape, c.zone_shape) << c.name;
+        EXPECT_EQ(d.vertices, c.vertices) << c.name;
+        EXPECT_EQ(d.custom_variable, "") << c.name;
+        EXPECT_EQ(event.event_message, "") << c.name;
+    }
+}
+
+TEST(enter_notice, zone_not_found_leaves_the_record_made_and_nothing_sent) {
+    world w;
+    w.register_device("T1");
+    try {
+        w.enter("T1", "Z9");
+        FAIL() << "no exception";
+    } catch (const tvk::libs::core::exception& e) {
+        EXPECT_EQ(e.get_string_error(), "Zone not found Z9");
+        EXPECT_NE(std::string(e.what()).find("dispatcher.cpp"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(w.record("T1:Z9"), "ADD 0 no timer");
+    EXPECT_EQ(w.frame_count(), 0u);
+}
+
+TEST(devices, refusal_and_acknowledged_leave_write_the_device_with_their_times) {
+    world w;
+    w.register_device("T1", "AA", t1);
+    w.enter("T1", "Z1");
+    w.nack("T1", t2);
+    EXPECT_EQ(w.m_context.get_devices().get("T1").get_ts(), t2);
+    EXPECT_TRUE(w.m_context.get_devices().get("T1").is_full());
+    w.leave("T1", "Z1");
+    w.ack_last("T1", t3);
+    EXPECT_EQ(w.m_context.get_devices().get("T1").get_ts(), t3);
+    EXPECT_FALSE(w.m_context.get_devices().get("T1").is_full());
+}
+
+TEST(lifecycle, sets_the_callbacks_and_leaves_nothing_behind) {
+    world w;
+    EXPECT_EQ(w.m_messenger.callbacks_set(), 5);
+    w.register_device("T1");
+    w.enter("T1", "Z1");
+    w.enter("T1", "Z2");
+    w.m_dispatcher.reset();
+    EXPECT_EQ(w.m_messenger.callbacks_set(), 0);
+
+    // No timer ticks and no repository reaches the dispatcher any more.
+    w.leave("T1", "Z1");
+    w.set_tag("T1", boost::none);
+    w.run_for(3 * world::period);
+    EXPECT_EQ(w.frame_count(), 2u);
+}
+
+TEST(writable_zone_event, starts_due_and_chains_its_setters) {
+    writable_zone_event record("T1:Z1", "T1", 17);
+    EXPECT_EQ(record.get_uid(), "T1:Z1");
+    EXPECT_EQ(record.get_obj_uid(), "T1");
+    EXPECT_EQ(record.get_zone_id(), 17u);
+    EXPECT_EQ(record.get_sending_time(), timestamp());
+    EXPECT_EQ(record.get_sending_status(), writable_zone_event::ADD);
+    EXPECT_EQ(record.get_attempt_counter(), 0u);
+    EXPECT_EQ(record.get_seq_no(), 0u);
+    EXPECT_FALSE(record.has_timer());
+    record.stop_timer().restart_timer();  // no timer: nothing to do
+
+    record.set_zone_id(18)
+        .set_sending_time(t1)
+        .set_sending_status(writable_zone_event::REMOVE)
+        .set_attempt_counter(3)
+        .set_seq_no(255);
+    EXPECT_EQ(record.increase_attempt_counter(), 4u);
+    EXPECT_EQ(record.get_zone_id(), 18u);
+    EXPECT_EQ(record.get_sending_time(), t1);
+    EXPECT_EQ(record.get_sending_status(), writable_zone_event::REMOVE);
+    EXPECT_EQ(record.get_seq_no(), 255u);
+    EXPECT_EQ(static_cast<unsigned int>(writable_zone_event::ACKED), 2u);
+}
+
+TEST(writable_zone_event, owns_one_timer_at_a_time_and_moves_with_it) {
+    world w;
+    int first = 0, second = 0;
+    auto timer = w.m_loop->create_periodic_timer(
+        world::period, "delivery timer", [&](core::timer::time_point) { ++first; },
+        core::source_location());
+    writable_zone_event record("T1:Z1", "T1", 17);
+    record.set_timer(timer);
+    EXPECT_FALSE(timer);
+    auto replacement = w.m_loop->create_periodic_timer(
+        world::period, "delivery timer", [&](core::timer::time_point) { ++second; },
+        core::source_location());
+    record.set_timer(replacement);
+
+    writable_zone_event moved(std::move(record));
+    EXPECT_EQ(moved.get_uid(), "T1:Z1");
+    EXPECT_TRUE(moved.has_timer());
+    ASSERT_TRUE(w.run_until([&] { return second >= 2; }));
+    EXPECT_EQ(first, 0);
+
+    moved.stop_timer();
+    const int ticks = second;
+    w.run_for(3 * world::period);
+    EXPECT_EQ(second, ticks);
+    moved.restart_timer();
+    EXPECT_TRUE(w.run_until([&] { return second > ticks; }));
+}
 
 }  // namespace
