@@ -10,6 +10,7 @@ namespace tvk {
 namespace objects = libs::context_utils::objects;
 
 namespace {
+// A notice goes out at most this often: once when it becomes due, then by four ticks.
 const unsigned int MAX_ATTEMPTS = 5;
 }  // namespace
 
