@@ -118,3 +118,174 @@ TEST_F(synchronizer, may_go_before_its_managers) {
     EXPECT_EQ(uids_of(zones->get_objects()), (strings{"zone-1", "zone-2"}));
     zones.reset();
 }
+
+TEST_F(synchronizer, creations_come_from_initialize_as_elements_then_from_notices) {
+    strings calls;
+    m_synchronizer->on_zone_creating([&calls](parsers::zone& _zone) {
+        calls.push_back(_zone.get_uid() + " " + std::to_string(_zone.get_ts()) + "." +
+                        std::to_string(_zone.get_ms()));
+    });
+    m_synchronizer->on_trackable_object_creating([&calls](parsers::trackable_object& _tag) {
+        calls.push_back(_tag.get_uid() + " " + std::to_string(_tag.get_ms()));
+    });
+    m_synchronizer->initialize();
+    EXPECT_EQ(paths(), (strings{"/api/private/track_obj/", "/api/private/zones/"}));
+    EXPECT_EQ(calls,
+              (strings{"tag-1 500", "tag-2 600", "zone-1 1714979289.123", "zone-2 1714979290.0"}));
+
+    calls.clear();
+    m_synchronizer->handle_notify(read_sample("notify/zone_created.json"));
+    EXPECT_EQ(calls, strings{"zone-3 1714979289.250"});  // the envelope's time
+}
+
+TEST_F(synchronizer, a_later_registration_takes_a_managers_notices) {
+    const auto zones = m_synchronizer->make_zones(3h);
+    strings created;
+    m_synchronizer->on_zone_creating(
+        [&created](parsers::zone& _zone) { created.push_back(_zone.get_uid()); });
+    m_synchronizer->handle_notify(read_sample("notify/zone_created.json"));
+    EXPECT_EQ(created, strings{"zone-3"});
+    EXPECT_FALSE(zones->get_objects().is_exists("zone-3"));
+
+    // The manager still follows the other actions.
+    m_synchronizer->handle_notify(
+        R"({"object": "ZONE", "action": "updated", "ts": 1, "ms": 2, "plist": {"uid": "zone-4"}})");
+    m_synchronizer->handle_notify(read_sample("notify/zone_deleted.json"));
+    EXPECT_EQ(uids_of(zones->get_objects()), (strings{"zone-1", "zone-4"}));
+}
+
+TEST_F(synchronizer, deletions_give_the_uid_and_the_time) {
+    strings deleted;
+    std::vector<timestamp> times;
+    const auto record = [&](const std::string& _uid, timestamp _ts) {
+        deleted.push_back(_uid);
+        times.push_back(_ts);
+    };
+    m_synchronizer->on_trackable_object_deleting(record);
+    m_synchronizer->on_zone_deleting(record);
+    m_synchronizer->handle_notify(R"({"object": "TRACKABLE_OBJECT", "action": "deleted",
+                                      "ts": 1000, "ms": 5, "plist": {"uid": "t1"}})");
+    m_synchronizer->handle_notify(read_sample("notify/zone_deleted.json"));
+    EXPECT_EQ(deleted, (strings{"t1", "zone-2"}));
+    EXPECT_EQ(times, (std::vector<timestamp>{timestamp(1000, 5), timestamp(1714979300, 0)}));
+
+    // The uid and the time are read before the callback is called.
+    EXPECT_EQ(logic_error_of([&] {
+                  m_synchronizer->handle_notify(R"({"object": "ZONE", "action": "deleted",
+                                                    "ts": 1000, "ms": 5, "plist": {}})");
+              }),
+              R"(context-utils: "uid" is not a string!)");
+    EXPECT_EQ(logic_error_of([&] {
+                  m_synchronizer->handle_notify(
+                      R"({"object": "ZONE", "action": "deleted", "plist": {"uid": "z"}})");
+              }),
+              R"(context-utils: "ts" is not an uint!)");
+    EXPECT_EQ(deleted.size(), 2u);
+}
+
+TEST_F(synchronizer, each_registration_gets_its_view_of_the_message) {
+    strings calls;
+    m_synchronizer->on_zone_updating([&calls](parsers::zone& _zone) {
+        calls.push_back("zone updated " + _zone.get_uid() + " " + std::to_string(_zone.get_ts()));
+    });
+    m_synchronizer->on_trackable_object_updating([&calls](parsers::trackable_object& _tag) {
+        calls.push_back("tag updated " + _tag.get_uid() + " " + std::to_string(_tag.get_ms()));
+    });
+    m_synchronizer->on_trackable_object_association_creating(
+        [&calls](parsers::trackable_object_association& _association) {
+            calls.push_back("association created " + _association.get_trackable_object_uid());
+        });
+    m_synchronizer->on_trackable_object_association_updating(
+        [&calls](parsers::trackable_object_association& _association) {
+            calls.push_back("association updated " + _association.get_mac_address());
+        });
+    m_synchronizer->on_trackable_object_groups_updating(
+        [&calls](parsers::trackable_object_groups& _groups) {
+            _groups.for_each_added_group([&](parsers::trackable_object_groups::group& _group) {
+                calls.push_back("group added " + _group.get_uid() + " in " +
+                                _groups.get_project_uid());
+                return true;
+            });
+        });
+    m_synchronizer->on_pos([&calls](parsers::pos& _pos) {
+        calls.push_back("pos " + std::string(_pos.get_trackable_uid()));
+    });
+
+    m_synchronizer->handle_notify(
+        R"({"object": "Zone", "action": "UPDATED", "ts": 7, "ms": 0, "plist": {"uid": "z"}})");
+    m_synchronizer->handle_notify(read_sample("notify/trackable_object_updated.json"));
+    m_synchronizer->handle_notify(R"({"object": "TRACKABLE_OBJECT_ASSOCIATION",
+        "action": "created", "plist": {"trob_uid": "t1"}})");
+    m_synchronizer->handle_notify(R"({"object": "TRACKABLE_OBJECT_ASSOCIATION",
+        "action": "updated", "plist": {"mac_address": "m1"}})");
+    m_synchronizer->handle_notify(R"({"object": "TRACKABLE_OBJECT_GROUPS", "action": "updated",
+        "project_uid": "p1", "plist": {"g1": {"action": "ADD_GROUP", "trackableObject": "t1"}}})");
+    m_synchronizer->handle_pos(R"({"tk_uid": "t1"})");
+    EXPECT_EQ(calls, (strings{"zone updated z 7", "tag updated tag-2 5", "association created t1",
+                              "association updated m1", "group added g1 in p1", "pos t1"}));
+}
+
+TEST_F(synchronizer, an_empty_callback_empties_its_slots) {
+    int calls = 0;
+    m_synchronizer->on_zone_creating([&calls](parsers::zone&) { ++calls; });
+    m_synchronizer->on_zone_deleting([&calls](const std::string&, timestamp) { ++calls; });
+    m_synchronizer->on_pos([&calls](parsers::pos&) { ++calls; });
+    m_synchronizer->on_zone_creating(nullptr);
+    m_synchronizer->on_zone_deleting(nullptr);
+    m_synchronizer->on_pos(nullptr);
+    m_synchronizer->initialize();
+    m_synchronizer->handle_notify(read_sample("notify/zone_created.json"));
+    m_synchronizer->handle_notify(R"({"object": "ZONE", "action": "deleted", "plist": {}})");
+    m_synchronizer->handle_pos("{}");
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(m_server.request_count(), 0u);
+}
+
+TEST_F(synchronizer, walks_go_over_the_servers_lists) {
+    strings seen;
+    EXPECT_TRUE(m_synchronizer->for_each_trackable_object_on_server(
+        [&seen](parsers::trackable_object& _tag) {
+            seen.push_back(_tag.get_uid() + " " + std::to_string(_tag.get_ts()));
+            return true;
+        }));
+    EXPECT_FALSE(m_synchronizer->for_each_zone_on_server([&seen](parsers::zone& _zone) {
+        seen.push_back(_zone.get_uid());
+        return false;
+    }));
+    EXPECT_TRUE(m_synchronizer->for_each_alarm_on_server([&seen](parsers::alarm& _alarm) {
+        seen.push_back(_alarm.get_uid() + " " + std::to_string(_alarm.get_ms()));
+        return true;
+    }));
+    EXPECT_EQ(seen, (strings{"tag-1 1714979289", "tag-2 1714979289", "zone-1", "alarm-1 250"}));
+    EXPECT_EQ(paths(),
+              (strings{"/api/private/track_obj/", "/api/private/zones/", "/api/private/alarms/"}));
+
+    m_server.answer("GET", "/api/private/zones/", ok(R"({"zones": []})"));
+    int calls = 0;
+    EXPECT_TRUE(m_synchronizer->for_each_zone_on_server([&calls](parsers::zone&) {
+        ++calls;
+        return true;
+    }));
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(synchronizer_retries, a_walk_waits_for_the_server) {
+    test_support::http_server server;
+    core::logger root{"quillmere", "test"};
+    const auto core = core::core::create(root);
+    const auto events_loop = core->create_events_loop("main loop");
+    const auto client =
+        events_loop->create_http_client(server.url(), std::chrono::seconds(5), {}, 1);
+    context_synchronizer_impl synchronizer(*client, *events_loop, root, 20ms);
+    test_support::http_answer failure;
+    failure.status = 502;
+    server.answer_once("GET", "/api/private/alarms/", failure);
+    server.answer("GET", "/api/private/alarms/", ok(read_sample("rest/alarms.json")));
+    int calls = 0;
+    EXPECT_TRUE(synchronizer.for_each_alarm_on_server([&calls](parsers::alarm&) {
+        ++calls;
+        return true;
+    }));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(server.request_count(), 2u);
+}

@@ -65,6 +65,18 @@ inline std::string error_of(const std::function<void()>& _f) {
     return "no exception";
 }
 
+// The text of the std::logic_error that _f raises, or a note that it raised another or none.
+inline std::string logic_error_of(const std::function<void()>& _f) {
+    try {
+        _f();
+    } catch (const std::logic_error& e) {
+        return e.what();
+    } catch (const std::exception& e) {
+        return std::string("other exception: ") + e.what();
+    }
+    return "no exception";
+}
+
 // A value copied out of an optional reference, so that it can be compared.
 template <class T>
 boost::optional<T> copy_of(const boost::optional<const T&>& _value) {
