@@ -55,7 +55,8 @@ private:
     std::unique_ptr<objects_repository_manager<ObjectInterface>> make_manager(
         const object_info& _info, std::chrono::nanoseconds _forced_update_period);
 
-    core::http::client& m_http_client;
+    // The loader uses the client; the synchroniser only keeps it with the loop it belongs to.
+    [[maybe_unused]] core::http::client& m_http_client;
     core::events_loop& m_events_loop;
     core::component_logger::ptr m_logger;
     context_updater m_context_updater;

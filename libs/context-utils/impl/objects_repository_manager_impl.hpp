@@ -2,6 +2,7 @@
 
 #include <boost/optional.hpp>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
