@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 
+#include "application.hpp"
 #include "config.hpp"
 #include "core/core.hpp"
 #include "core/events_loop.hpp"
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
         const auto loop = core->create_events_loop("main loop");
         tvk::libs::core::write_pid(settings.system.pidfile);
         const auto signals = loop->stop_on_signals();
+        // Blocks until Redis answers and the server's objects are loaded.
+        const auto application = std::make_unique<tvk::application>(*loop, settings, logger);
         // An exception that escapes a handler is logged here and the loop runs on.
         loop->run_catch_exceptions(TVK_SOURCE_LOCATION);
         logger.info("exit").location(TVK_SOURCE_LOCATION);
