@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
+#include <signal.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
 
@@ -153,26 +155,38 @@ TEST(e2e_config, pid_file_of_a_running_process_refuses_start) {
     EXPECT_EQ(test_support::read_file(pid_file), running);
 }
 
-TEST(e2e_config, valid_file_connects_the_debug_socket_and_writes_the_pid_file) {
+TEST(e2e_config, valid_file_connects_the_debug_socket_writes_the_pid_file_and_waits_for_redis) {
     syslog_capture capture;
     TEST_SUPPORT_REQUIRE_SYSLOG(capture);
     test_support::debug_socket_collector collector;
     temporary_directory directory;
+    // Nothing listens on the configured Redis port 1.
     const auto file = write_config(directory, valid_config(directory, collector.endpoint()));
-    const auto result = e2e::run_service(capture, {"-c", file}, false);
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(test_support::read_file(directory.file("quillmere.pid")), std::to_string(result.pid));
+    test_support::child_process child(QUILLMERE_BINARY, {"-c", file});
+    ASSERT_TRUE(capture.wait_for_message_containing(child.pid(), "Connection error: "));
+    EXPECT_EQ(test_support::read_file(directory.file("quillmere.pid")),
+              std::to_string(child.pid()));
     // The debug line is not in syslog outside debug mode, but every line goes to the socket.
     ASSERT_TRUE(collector.wait_for_line_containing("Connected to socket"));
     const auto lines = collector.lines();
     EXPECT_EQ(lines.front().rfind("&quillmere:main ", 0), 0u) << lines.front();
-    // With nothing to serve yet the loop runs out of work at once and the service ends in order.
-    ASSERT_TRUE(collector.wait_for_line_containing(" exit"));
-    ASSERT_EQ(result.lines.size(), 2u);
-    EXPECT_EQ(result.lines[0].message, "Starting quillmere");
-    EXPECT_EQ(result.lines[1].message.rfind("/src/main.cpp:", 0), 0u) << result.lines[1].message;
-    EXPECT_EQ(result.lines[1].message.substr(result.lines[1].message.size() - 5), " exit");
-    EXPECT_EQ(result.lines[1].priority, LOG_INFO);
-    EXPECT_TRUE(result.standard_error.empty()) << result.standard_error;
+
+    // A signal while Redis is retried ends the start-up, after the attempt under way.
+    child.send_signal(SIGTERM);
+    ASSERT_TRUE(child.wait(std::chrono::seconds(10)));
+    EXPECT_EQ(child.exit_code(), 0);
+    ASSERT_TRUE(capture.wait_for_message_containing(child.pid(), "Interrupted"));
+    const auto logged = capture.lines(child.pid());
+    ASSERT_GE(logged.size(), 3u);
+    EXPECT_EQ(logged.front().message, "Starting quillmere");
+    for (std::size_t i = 1; i + 1 < logged.size(); ++i) {
+        EXPECT_EQ(logged[i].priority, LOG_ERR);
+        EXPECT_NE(logged[i].message.find("Connection error: "), std::string::npos)
+            << logged[i].message;
+    }
+    const auto& interrupted = logged.back();
+    EXPECT_EQ(interrupted.priority, LOG_ERR);
+    EXPECT_EQ(interrupted.message.rfind("/src/application.cpp:", 0), 0u) << interrupted.message;
+    EXPECT_EQ(interrupted.message.substr(interrupted.message.size() - 12), " Interrupted");
+    EXPECT_TRUE(child.standard_error().empty()) << child.standard_error();
 }
