@@ -67,6 +67,20 @@ TEST(e2e_service, redis_down_at_start_is_retried_every_second_until_it_comes_up)
     EXPECT_TRUE(lines_containing(world.log, "Interrupted").empty());
 }
 
+TEST(e2e_service, a_signal_while_redis_is_down_ends_the_start_with_interrupted) {
+    service_site world;
+    world.site.redis().stop();
+    auto service = world.start();
+    ASSERT_TRUE(wait_for_count(world.log, "Connection error: ", 1));
+    ASSERT_TRUE(service->stop(SIGTERM));
+    EXPECT_EQ(service->exit_code(), 0);
+    ASSERT_TRUE(wait_for_count(world.log, " Interrupted", 1));
+    EXPECT_NE(lines_containing(world.log, " Interrupted")[0].find("/src/application.cpp:"),
+              std::string::npos);
+    EXPECT_TRUE(lines_containing(world.log, " exit").empty());
+    EXPECT_EQ(world.site.server().request_count(), 0u);
+}
+
 TEST(e2e_service, start_up_restores_the_context_and_sends_the_enters_one_second_later) {
     service_site world;
     const auto& redis = world.site.redis();
