@@ -114,6 +114,8 @@ TEST(e2e_service, start_up_restores_the_context_and_sends_the_enters_one_second_
         // Only T1 has a device; its enter may have been resent meanwhile.
         EXPECT_EQ(frame.uid, "T1");
     }
+    // The log reaches the collector on its own way: wait for the line of the post.
+    ASSERT_TRUE(world.log.wait_for_line_containing("To BRUQ T1: " + enter_frame(1, 17), deadline));
     const auto lines = world.log.lines();
     const long initializing = index_of(lines, "initializing...");
     const long called = index_of(lines, ": called");
@@ -123,6 +125,7 @@ TEST(e2e_service, start_up_restores_the_context_and_sends_the_enters_one_second_
     EXPECT_LT(called, sent);
 
     // A device whose tag cannot be checked is logged and kept in Redis; the others go on.
+    ASSERT_TRUE(wait_for_count(world.log, "\"mac_address\" is not a string!", 1));
     const auto unchecked = lines_containing(world.log, "\"mac_address\" is not a string!");
     ASSERT_EQ(unchecked.size(), 1u);
     EXPECT_NE(unchecked[0].find("T5"), std::string::npos) << unchecked[0];
@@ -273,6 +276,8 @@ TEST(e2e_service, bad_input_on_each_topic_is_logged_and_the_next_message_handled
               site::iso_time(1699999999, 750));
     EXPECT_TRUE(redis_hash(redis, device_key("T8")).empty());
 
+    EXPECT_TRUE(wait_for_count(world.log, "Caught exeption", 5));
+    EXPECT_TRUE(wait_for_count(world.log, "\"object\" is not a string!", 1));
     EXPECT_EQ(lines_containing(world.log, "Caught exeption").size(), 5u);
     EXPECT_EQ(lines_containing(world.log, "parse_result.ok").size(), 2u);
     EXPECT_EQ(lines_containing(world.log, "parse_error: ").size(), 1u);

@@ -117,7 +117,12 @@ protected:
         return Json::writeString(builder, _message);
     }
 
-    std::vector<std::string> lines_containing(const std::string& _text) const {
+    // The lines logged so far that contain _text. A mark logged here comes after every line
+    // of the messages handled, so once it has arrived so have they.
+    std::vector<std::string> lines_containing(const std::string& _text) {
+        const std::string mark = "mark " + std::to_string(++m_marks);
+        m_logger.info("%1%") % mark;
+        EXPECT_TRUE(m_log.wait_for_line_containing(mark));
         std::vector<std::string> found;
         for (const auto& line : m_log.lines()) {
             if (line.find(_text) != std::string::npos) {
@@ -146,6 +151,7 @@ protected:
     std::unique_ptr<tvk::context_updater> m_updater;
     std::thread m_thread;
     int m_sentinels = 0;
+    int m_marks = 0;
 };
 
 Json::Value list(std::initializer_list<Json::Value> _items) {
