@@ -38,7 +38,8 @@ private:
     void start_application();
 
     libs::core::logger& m_logger;
-    libs::core::events_loop& m_events_loop;
+    // Every component here was made by it or runs on it.
+    [[maybe_unused]] libs::core::events_loop& m_events_loop;
     libs::core::message_stream::ptr m_message_stream;
     libs::core::http::client::ptr m_http_client;
     std::unique_ptr<context::writable_context> m_context;

@@ -49,8 +49,9 @@ private:
     libs::core::message_stream::subscription::ptr m_zone_event_subscription;
     context::writable_context& m_context;
     libs::core::logger& m_logger;
-    libs::core::http::client& m_http_client;
-    libs::core::events_loop& m_events_loop;
+    // Kept with the synchroniser that uses them.
+    [[maybe_unused]] libs::core::http::client& m_http_client;
+    [[maybe_unused]] libs::core::events_loop& m_events_loop;
     const std::set<std::string>& m_config_zone_types;
     external_storage& m_external_storage;
 };
