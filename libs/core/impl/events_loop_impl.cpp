@@ -6,6 +6,7 @@
 #include "http/client_impl.hpp"
 #include "message_stream_zmq.hpp"
 #include "message_stream_zmq_raw.hpp"
+#include "redis/context_impl.hpp"
 #include "signals_handle_impl.hpp"
 #include "timers_manager_impl.hpp"
 
@@ -106,6 +107,11 @@ http::client::ptr events_loop_impl::create_http_client(
     const std::vector<http::method>& _disabled_methods, int _num_threads) {
     return std::make_unique<http::client_impl>(*this, m_core, m_logger, _address, _timeout,
                                                _disabled_methods, _num_threads);
+}
+
+async_operation_handle<boost::optional<std::unique_ptr<redis::context>>>::ptr
+events_loop_impl::create_redis_context(boost::string_view _ip, int _port, int _db) {
+    return redis::context_impl::create(*this, m_logger, _ip, _port, _db);
 }
 
 void events_loop_impl::post(std::function<void()> _handler, source_location /*_location*/) {

@@ -1,16 +1,20 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <boost/optional.hpp>
+#include <boost/utility/string_view.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/async_operation_handle.hpp"
 #include "core/http/client.hpp"
 #include "core/http/method.hpp"
 #include "core/message_stream.hpp"
 #include "core/periodic_timer.hpp"
+#include "core/redis/context.hpp"
 #include "core/source_location.hpp"
 #include "core/timer.hpp"
 #include "core/timers_manager.hpp"
@@ -86,6 +90,12 @@ public:
                                                  std::chrono::seconds _timeout,
                                                  const std::vector<http::method>& _disabled_methods,
                                                  int _num_threads) = 0;
+
+    // Connects to database _db of the Redis server at _ip:_port; the handle delivers the
+    // context on this loop, or an empty result when it cannot connect (restarting the handle
+    // tries again). Raises when hiredis refuses the address at once.
+    virtual async_operation_handle<boost::optional<std::unique_ptr<redis::context>>>::ptr
+    create_redis_context(boost::string_view _ip, int _port, int _db) = 0;
 
     // Queues _handler; it runs later on the thread that runs the loop. Any thread may call it.
     virtual void post(std::function<void()> _handler, source_location _location) = 0;
