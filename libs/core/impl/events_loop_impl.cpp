@@ -8,7 +8,10 @@
 #include "message_stream_zmq_raw.hpp"
 #include "redis/context_impl.hpp"
 #include "signals_handle_impl.hpp"
+#include "tcp/manager_impl.hpp"
 #include "timers_manager_impl.hpp"
+#include "udp/socket_impl.hpp"
+#include "zmq/manager_impl.hpp"
 
 namespace tvk {
 namespace libs {
@@ -22,7 +25,9 @@ constexpr std::chrono::seconds drain_time_limit{10};
 events_loop_impl::events_loop_impl(core& _core, const component_logger& _logger)
     : m_core(_core)
     , m_logger(_logger)
-    , m_timers(std::make_unique<timers_manager_impl>(*this, m_logger)) {}
+    , m_timers(std::make_unique<timers_manager_impl>(*this, m_logger))
+    , m_tcp(std::make_unique<tcp::manager_impl>(m_io_context, m_logger))
+    , m_zmq(std::make_unique<zmq::manager_impl>(m_io_context, m_logger)) {}
 
 events_loop_impl::~events_loop_impl() {
     // The members then go in reverse order: the managers before the io_context.
@@ -95,6 +100,22 @@ message_stream::ptr events_loop_impl::create_zmq_message_stream(const std::strin
 
 message_stream::ptr events_loop_impl::create_zmq_raw_message_stream(const std::string& _address) {
     return std::make_unique<message_stream_zmq_raw>(get_io_context(), m_logger, _address);
+}
+
+udp::socket::ptr events_loop_impl::create_udp_socket(ip_protocol _protocol, int _port) {
+    return std::make_unique<udp::socket_impl>(get_io_context(), m_logger, _protocol, _port);
+}
+
+udp::socket::ptr events_loop_impl::create_udp_socket(const std::string& _address, int _port) {
+    return std::make_unique<udp::socket_impl>(get_io_context(), m_logger, _address, _port);
+}
+
+tcp::manager& events_loop_impl::get_tcp() {
+    return *m_tcp;
+}
+
+zmq::manager& events_loop_impl::get_zmq() {
+    return *m_zmq;
 }
 
 http::client::ptr events_loop_impl::create_http_client(const std::string& _address,

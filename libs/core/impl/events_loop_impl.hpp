@@ -39,6 +39,10 @@ public:
 
     message_stream::ptr create_zmq_message_stream(const std::string& _address) override;
     message_stream::ptr create_zmq_raw_message_stream(const std::string& _address) override;
+    udp::socket::ptr create_udp_socket(ip_protocol _protocol, int _port) override;
+    udp::socket::ptr create_udp_socket(const std::string& _address, int _port) override;
+    tcp::manager& get_tcp() override;
+    zmq::manager& get_zmq() override;
     http::client::ptr create_http_client(const std::string& _address,
                                          std::chrono::seconds _timeout) override;
     http::client::ptr create_http_client(const std::string& _address, std::chrono::seconds _timeout,
@@ -59,6 +63,8 @@ private:
     boost::asio::io_context m_io_context;
     const component_logger& m_logger;
     std::unique_ptr<timers_manager> m_timers;
+    std::unique_ptr<tcp::manager> m_tcp;
+    std::unique_ptr<zmq::manager> m_zmq;
 };
 
 }  // namespace core

@@ -11,6 +11,7 @@
 #include "core/logger.hpp"
 #include "log_bodies.hpp"
 #include "test_support/debug_socket_collector.hpp"
+#include "test_support/run_until.hpp"
 
 namespace loop_test {
 
@@ -60,6 +61,18 @@ protected:
     void run_during(std::chrono::milliseconds _duration, bool _catch_exceptions = false) {
         EXPECT_FALSE(run_bounded(_duration, _catch_exceptions));
         m_loop->get_io_context().restart();
+    }
+
+    // Runs the loop's handlers until _done() holds; false when _limit passed first. An
+    // exception from a handler leaves it.
+    template <class Predicate>
+    bool run_until(Predicate&& _done, std::chrono::milliseconds _limit = 5s) {
+        return test_support::run_until(m_loop->get_io_context(), _done, _limit);
+    }
+
+    // Runs the loop's handlers for _duration, for what should not happen.
+    void settle(std::chrono::milliseconds _duration = 50ms) {
+        run_until([] { return false; }, _duration);
     }
 
     // The lines after the connection line, with the time replaced by "<t> ".

@@ -22,6 +22,7 @@
 
 namespace core_zmq = tvk::libs::core::zmq;
 using boost::system::error_code;
+using test_support::run_ready;
 using test_support::run_until;
 
 namespace {
@@ -281,6 +282,30 @@ TEST(zmq_asio_socket, try_send_reports_a_full_queue_as_false) {
 
     socket.send(part, ZMQ_DONTWAIT, ec);
     EXPECT_EQ(ec.value(), 11);
+}
+
+TEST(zmq_asio_socket, a_req_receive_started_before_its_request_waits_for_each_reply) {
+    boost::asio::io_context io;
+    peer replier(zmq::socket_type::rep);
+    core_zmq::asio_socket requester(io, ZMQ_REQ);
+    requester.connect(replier.endpoint);
+    for (const std::string text : {"one", "two"}) {
+        // Started while the socket must still send: it waits instead of failing.
+        received reply;
+        receive_into(requester, &reply);
+        run_ready(io);
+        EXPECT_FALSE(reply.called) << reply.ec.message();
+        core_zmq::message request(text);
+        error_code ec;
+        requester.send(request, 0, ec);
+        ASSERT_FALSE(ec);
+        zmq::message_t part;
+        ASSERT_TRUE(replier.socket.recv(part));
+        replier.socket.send(zmq::buffer("re:" + part.to_string()), zmq::send_flags::none);
+        ASSERT_TRUE(run_until(io, [&] { return reply.called; }));
+        EXPECT_FALSE(reply.ec) << reply.ec.message();
+        EXPECT_EQ(reply.text, "re:" + text);
+    }
 }
 
 TEST(zmq_asio_socket, multi_part_send) {

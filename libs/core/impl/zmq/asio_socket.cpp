@@ -16,16 +16,6 @@ namespace libs {
 namespace core {
 namespace zmq {
 
-namespace {
-
-void throw_on_error(const boost::system::error_code& _ec, const char* _what) {
-    if (_ec) {
-        throw boost::system::system_error(_ec, _what);
-    }
-}
-
-}  // namespace
-
 void socket_deleter::operator()(void* _socket) const noexcept {
     zmq_close(_socket);
 }
@@ -157,7 +147,9 @@ private:
             complete(ec, std::move(part));
             return;
         }
-        if (ec.value() != EAGAIN) {
+        // A REQ or REP socket that must send before it may receive (EFSM) waits like an empty
+        // one: the send that allows the receive is followed by a re-check.
+        if (ec.value() != EAGAIN && ec.value() != EFSM) {
             complete(ec, message());
             return;
         }

@@ -2,6 +2,7 @@
 
 #include <zmq.h>
 
+#include <boost/system/system_error.hpp>
 #include <string>
 
 namespace tvk {
@@ -40,6 +41,12 @@ boost::system::error_code make_error_code(int _value) noexcept {
 
 boost::system::error_code last_error() noexcept {
     return make_error_code(zmq_errno());
+}
+
+void throw_on_error(const boost::system::error_code& _ec, const char* _what) {
+    if (_ec) {
+        throw boost::system::system_error(_ec, _what);
+    }
 }
 
 }  // namespace zmq

@@ -12,12 +12,16 @@
 #include "core/async_operation_handle.hpp"
 #include "core/http/client.hpp"
 #include "core/http/method.hpp"
+#include "core/ip_protocol.hpp"
 #include "core/message_stream.hpp"
 #include "core/periodic_timer.hpp"
 #include "core/redis/context.hpp"
 #include "core/source_location.hpp"
+#include "core/tcp/manager.hpp"
 #include "core/timer.hpp"
 #include "core/timers_manager.hpp"
+#include "core/udp/socket.hpp"
+#include "core/zmq/manager.hpp"
 
 namespace tvk {
 namespace libs {
@@ -80,6 +84,15 @@ public:
     virtual message_stream::ptr create_zmq_message_stream(const std::string& _address) = 0;
     // The raw stream: topics are ZeroMQ prefixes and callbacks get whole frames.
     virtual message_stream::ptr create_zmq_raw_message_stream(const std::string& _address) = 0;
+
+    // A UDP socket bound to the wildcard address of _protocol, or to the numeric _address.
+    // Raises boost::system::system_error when it cannot be bound or the address is not
+    // numeric, tvk::libs::core::exception for a port outside 0 to 65535.
+    virtual udp::socket::ptr create_udp_socket(ip_protocol _protocol, int _port) = 0;
+    virtual udp::socket::ptr create_udp_socket(const std::string& _address, int _port) = 0;
+    // The loop's makers of TCP connections and acceptors, and of ZeroMQ sockets.
+    virtual tcp::manager& get_tcp() = 0;
+    virtual zmq::manager& get_zmq() = 0;
 
     // An HTTP client for the base URL _address with no disabled method and 10 worker threads.
     virtual http::client::ptr create_http_client(const std::string& _address,

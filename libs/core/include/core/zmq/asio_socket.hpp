@@ -79,7 +79,8 @@ public:
 
     // Receives one part; _handler(const boost::system::error_code&, message) is posted when it
     // has arrived or failed. One receive at a time: a second one started while the first is
-    // pending fails with boost::asio::error::already_started.
+    // pending fails with boost::asio::error::already_started. On a REQ or REP socket that must
+    // send first, the receive waits for the reply that follows that send.
     template <class Handler>
     void async_receive(Handler&& _handler) {
         start_receive(receive_handler(std::forward<Handler>(_handler)));

@@ -17,6 +17,9 @@ boost::system::error_code make_error_code(int _value) noexcept;
 // zmq_errno() of the calling thread in the category above.
 boost::system::error_code last_error() noexcept;
 
+// Raises boost::system::system_error with _ec and _what when _ec holds an error.
+void throw_on_error(const boost::system::error_code& _ec, const char* _what);
+
 }  // namespace zmq
 }  // namespace core
 }  // namespace libs
