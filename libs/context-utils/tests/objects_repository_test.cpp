@@ -513,3 +513,105 @@ TEST_F(items, for_each_callbacks_may_remove_the_current_or_the_next_entry) {
     EXPECT_FALSE(repo.is_exists("b"));
     EXPECT_FALSE(repo.is_exists("d"));
 }
+
+namespace {
+// What an operation raised as the repository's own exception; empty when it raised nothing.
+template <class F>
+std::string core_error(F&& _operation) {
+    try {
+        _operation();
+    } catch (const tvk::libs::core::exception& e) {
+        return e.get_string_error();
+    }
+    return "";
+}
+}  // namespace
+
+TEST_F(items, a_removal_during_the_creation_walk_waits_until_every_observer_heard) {
+    // A writes the new object and asks for its removal; its release must not erase the entry
+    // while B has yet to hear of the creation.
+    a.on_creating = [this](const item& _object, timestamp) {
+        auto writable = repo.try_get(_object.m_uid, at(15));
+        repo.remove(_object.m_uid, at(16));
+    };
+    EXPECT_EQ(core_error([this] {
+                  repo.add(item{"a", 1}, at(10));
+              }),
+              "Object with uid: a was removed while it was being added");
+    EXPECT_FALSE(repo.is_exists("a"));
+    EXPECT_EQ(log, (log_lines{"A created a=1 @10", "A updated a=1 @15", "B updated a=1 @15",
+                              "B created a=1 @10", "A deleting a=1 @16", "B deleting a=1 @16"}));
+}
+
+TEST_F(shapes, a_removal_asked_for_by_an_observer_waits_for_the_walk_over_the_entry) {
+    const auto remove_it = [this](const shape& _object, timestamp) {
+        repo.remove(_object.get_uid(), at(99));
+    };
+    a.on_creating = remove_it;
+    a.on_updating = remove_it;
+    // add: every observer hears of the object, then it goes, and add says so.
+    EXPECT_EQ(core_error([this] { repo.add(make("s", 1), at(10)); }),
+              "Object with uid: s was removed while it was being added");
+    // update_or_add of a new uid, then of a stored one (which B keeps stored once).
+    repo.update_or_add(make("t", 2), at(20));
+    a.on_creating = nullptr;
+    repo.add(make("u", 3), at(30));
+    repo.update_or_add(make("u", 4), at(40));
+    EXPECT_TRUE(repo.for_each([](const shape&) { return false; }));
+    EXPECT_EQ(log, (log_lines{"A created s=1 @10", "B created s=1 @10", "A deleting s=1 @99",
+                              "B deleting s=1 @99", "destroyed s=1", "A created t=2 @20",
+                              "B created t=2 @20", "A deleting t=2 @99", "B deleting t=2 @99",
+                              "destroyed t=2", "A created u=3 @30", "B created u=3 @30",
+                              "destroyed u=3", "A updated u=4 @40", "B updated u=4 @40",
+                              "A deleting u=4 @99", "B deleting u=4 @99", "destroyed u=4"}));
+}
+
+TEST_F(items, a_removal_asked_for_before_an_observer_raised_is_still_performed) {
+    a.on_creating = [this](const item& _object, timestamp) { repo.remove(_object.m_uid, at(20)); };
+    b.on_creating = raise<item>("dispatch failed");
+    EXPECT_THROW(repo.add(item{"a", 1}, at(10)), std::runtime_error);
+    EXPECT_FALSE(repo.is_exists("a"));
+    EXPECT_EQ(log, (log_lines{"A created a=1 @10", "B created a=1 @10", "A deleting a=1 @20",
+                              "B deleting a=1 @20"}));
+}
+
+TEST_F(items, a_removal_waits_for_an_outer_write_access_too) {
+    repo.add(item{"a", 1}, at(10));
+    log.clear();
+    a.on_creating = [this](const item& _object, timestamp) { repo.remove(_object.m_uid, at(30)); };
+    {
+        auto writable = repo.try_get("a", at(20));
+        // Re-adding a stored uid tells after_creating of the stored object.
+        repo.add(item{"a", 2}, at(25));
+        EXPECT_TRUE(repo.is_exists("a"));
+    }
+    EXPECT_FALSE(repo.is_exists("a"));
+    EXPECT_EQ(log, (log_lines{"A created a=1 @25", "B created a=1 @25", "A updated a=1 @20",
+                              "B updated a=1 @20", "A deleting a=1 @30", "B deleting a=1 @30"}));
+}
+
+TEST_F(items, a_released_or_moved_writable_object_gives_no_access) {
+    const std::string ended = "The write access has ended: it was released or moved";
+    repo.add(item{"a", 1}, at(10));
+    repo.add(item{"b", 2}, at(10));
+    log.clear();
+    // A plain release: a later write would reach no observer.
+    auto writable = repo.try_get("a", at(20));
+    writable->release();
+    EXPECT_EQ(core_error([&] { (*writable)->m_value = 5; }), ended);
+    EXPECT_EQ(core_error([&] { **writable; }), ended);
+    EXPECT_EQ(repo.get("a").m_value, 1);
+    // A release that performed a deferred removal: the object is gone.
+    auto removed = repo.try_get("b", at(30));
+    repo.remove("b", at(40));
+    removed->release();
+    EXPECT_FALSE(repo.is_exists("b"));
+    EXPECT_EQ(core_error([&] { (*removed)->m_value = 5; }), ended);
+    // A moved-from one.
+    auto source = repo.try_get("a", at(50));
+    repository::writable_object destination(std::move(*source));
+    EXPECT_EQ(core_error([&] { (*source)->m_value = 5; }), ended);
+    destination->m_value = 6;
+    EXPECT_EQ(log, (log_lines{"A updated a=1 @20", "B updated a=1 @20", "A updated b=2 @30",
+                              "B updated b=2 @30", "A deleting b=2 @40", "B deleting b=2 @40"}));
+}

@@ -48,6 +48,8 @@ public:
         boost::optional<timestamp> m_should_be_deleted;
         // True while the observers hear before_deleting; the entry cannot be erased meanwhile.
         bool m_being_deleted = false;
+        // The add and update walks over the entry now running; a removal waits for them.
+        unsigned int m_notifying = 0;
     };
 
     // The entry of an abstract kind.
@@ -63,6 +65,7 @@ public:
         bool m_dispatching_events = false;
         boost::optional<timestamp> m_should_be_deleted;
         bool m_being_deleted = false;
+        unsigned int m_notifying = 0;
     };
 
     typedef std::conditional_t<std::is_abstract<T>::value, abstract_object_holder, object_holder>
@@ -220,8 +223,10 @@ public:
         }
         ~writable_object() noexcept(false) { release(); }
 
-        T* operator->() { return &m_object.get_object(); }
-        T& operator*() { return m_object.get_object(); }
+        // Raise once the access has ended (released or moved from): the object may be gone,
+        // and a change made then would reach no observer.
+        T* operator->() { return &object(); }
+        T& operator*() { return object(); }
 
         // Ends the write access now (the destructor does it otherwise). An observer's
         // exception leaves it after the deferred removal, unless another exception was
@@ -262,6 +267,13 @@ public:
         }
 
     private:
+        T& object() {
+            if (!m_repositiory) {
+                TVK_THROW("The write access has ended: it was released or moved");
+            }
+            return m_object.get_object();
+        }
+
         map_storage_type& m_object;
         boost::optional<objects_repository&> m_repositiory;
         timestamp m_timestamp;
@@ -350,27 +362,29 @@ public:
     bool is_exists(boost::string_view _uid) const { return static_cast<bool>(try_get(_uid)); }
 
     // Stores the object and tells after_creating. Under a uid already stored the stored object
-    // stays, the new one is dropped and the observers hear of the stored one.
+    // stays, the new one is dropped and the observers hear of the stored one. A removal asked
+    // for by an observer meanwhile is performed once every observer has heard of the object;
+    // then this raises, since there is no object left to return.
     const T& add(storage_type _object, timestamp _ts) {
-        map_storage_type& stored = store(std::move(_object));
-        notify([&stored, _ts](observer& _observer) {
-            _observer.after_creating(stored.get_object(), _ts);
-        });
-        return stored.get_object();
+        const auto found = store(std::move(_object));
+        if (const auto gone = tell_created(found, _ts)) {
+            TVK_THROW("Object with uid: " + *gone + " was removed while it was being added");
+        }
+        return found->second.get_object();
     }
 
     // Replaces the object of the same uid, destroying the old one before after_updating is
-    // told, or adds it (after_creating).
+    // told, or adds it (after_creating). A removal asked for meanwhile waits for the walk.
     void update_or_add(storage_type _object, timestamp _ts) {
         map_storage_type entry(std::move(_object));
         const auto found = m_objects.find(entry.get_object().get_uid());
         if (found == m_objects.end()) {
-            add(std::move(entry.m_object), _ts);
+            tell_created(store(std::move(entry.m_object)), _ts);
             return;
         }
         map_storage_type& stored = found->second;
         stored.m_object = std::move(entry.m_object);
-        notify([&stored, _ts](observer& _observer) {
+        tell_observers(found, [&stored, _ts](observer& _observer) {
             _observer.after_updating(stored.get_object(), _ts);
         });
     }
@@ -385,8 +399,9 @@ public:
         return optional_writable_object(*entry, *this, _ts);
     }
 
-    // Tells before_deleting and erases; while the entry is dispatching only records the
-    // removal, which the release performs. _uid may refer into the object itself.
+    // Tells before_deleting and erases; while the entry is dispatching, or its observers hear
+    // of its creation or update, only records the removal, which is performed when that ends.
+    // _uid may refer into the object itself.
     void remove(const std::string& _uid, timestamp _ts) {
         const auto found = m_objects.find(_uid);
         if (found == m_objects.end()) {
@@ -397,27 +412,11 @@ public:
             // Asked again by an observer of this very removal.
             return;
         }
-        if (entry.m_dispatching_events) {
+        if (entry.m_dispatching_events || entry.m_notifying != 0) {
             entry.m_should_be_deleted = _ts;
             return;
         }
-        entry.m_being_deleted = true;
-        try {
-            notify([&entry, _ts](observer& _observer) {
-                _observer.before_deleting(entry.get_object(), _ts);
-            });
-        } catch (...) {
-            entry.m_being_deleted = false;
-            throw;
-        }
-        // The mark kept the entry from being erased by the observers, so `found` is valid;
-        // _uid is not read again, the object it may belong to goes now.
-        for (walk_cursor* cursor = m_cursors; cursor != nullptr; cursor = cursor->m_outer) {
-            if (cursor->m_next == found) {
-                ++cursor->m_next;
-            }
-        }
-        m_objects.erase(found);
+        erase(found, _ts);
     }
 
     subscription_handle subscribe(observer& _observer) const {
@@ -447,14 +446,81 @@ private:
 
     // The entry under the object's uid: a new one, or the stored one, in which case the
     // object given is destroyed here, before any observer hears of the stored one.
-    map_storage_type& store(storage_type&& _object) {
+    typename objects_map::iterator store(storage_type&& _object) {
         map_storage_type entry(std::move(_object));
         const std::string& uid = entry.get_object().get_uid();
         auto found = m_objects.lower_bound(uid);
         if (found == m_objects.end() || found->first != uid) {
             found = m_objects.emplace_hint(found, uid, std::move(entry));
         }
-        return found->second;
+        return found;
+    }
+
+    // Tells after_creating; gives the uid when a removal asked for meanwhile erased the entry.
+    boost::optional<std::string> tell_created(typename objects_map::iterator _found,
+                                              timestamp _ts) {
+        map_storage_type& stored = _found->second;
+        return tell_observers(_found, [&stored, _ts](observer& _observer) {
+            _observer.after_creating(stored.get_object(), _ts);
+        });
+    }
+
+    // Walks the observers about one entry, which no removal may erase meanwhile: the observers
+    // after the one that asks and the caller still use it. A removal asked for during the walk
+    // is performed when the walk ends, also when an observer raised (whose exception then
+    // wins). Gives the uid when that removal erased the entry.
+    template <class F>
+    boost::optional<std::string> tell_observers(typename objects_map::iterator _found, F&& _call) {
+        map_storage_type& entry = _found->second;
+        ++entry.m_notifying;
+        try {
+            notify(std::forward<F>(_call));
+        } catch (...) {
+            --entry.m_notifying;
+            try {
+                perform_waiting_removal(_found);
+            } catch (...) {
+            }
+            throw;
+        }
+        --entry.m_notifying;
+        return perform_waiting_removal(_found);
+    }
+
+    // Performs a removal that waited for the walks over the entry, unless one still runs or a
+    // write access still holds the entry. Gives the uid when the entry was erased.
+    boost::optional<std::string> perform_waiting_removal(typename objects_map::iterator _found) {
+        map_storage_type& entry = _found->second;
+        if (!entry.m_should_be_deleted || entry.m_notifying != 0 || entry.m_dispatching_events ||
+            entry.m_being_deleted) {
+            return boost::none;
+        }
+        const timestamp removal_time = *entry.m_should_be_deleted;
+        entry.m_should_be_deleted = boost::none;
+        std::string uid = _found->first;
+        erase(_found, removal_time);
+        return uid;
+    }
+
+    // Tells before_deleting, then erases the entry; an observer's exception leaves it stored.
+    void erase(typename objects_map::iterator _found, timestamp _ts) {
+        map_storage_type& entry = _found->second;
+        entry.m_being_deleted = true;
+        try {
+            notify([&entry, _ts](observer& _observer) {
+                _observer.before_deleting(entry.get_object(), _ts);
+            });
+        } catch (...) {
+            entry.m_being_deleted = false;
+            throw;
+        }
+        // The mark kept the entry from being erased by the observers, so `_found` is valid.
+        for (walk_cursor* cursor = m_cursors; cursor != nullptr; cursor = cursor->m_outer) {
+            if (cursor->m_next == _found) {
+                ++cursor->m_next;
+            }
+        }
+        m_objects.erase(_found);
     }
 
     template <class F>
