@@ -31,8 +31,13 @@ void context_initializer::initialize() {
         if (!slot) {
             continue;
         }
+        // Each element goes to what the slot holds when its turn comes, called through a copy:
+        // a callback may replace or empty its own slot while it runs.
         for_each_object_on_server(*kind.first, [&slot](const json_object& _object) {
-            slot(_object);
+            if (slot) {
+                const callback current = slot;
+                current(_object);
+            }
             return true;
         });
     }

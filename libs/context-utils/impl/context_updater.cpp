@@ -33,13 +33,16 @@ void context_updater::handle_notify(const std::string& _notify) {
     if (!parsed.ok) {
         TVK_THROW("parse_error: " + parsed.error);
     }
-    const Json::Value& object = parsed.result["object"];
+    // The const look-up: it adds no member to the message and raises jsoncpp's own error for
+    // a message that is not an object.
+    const Json::Value& message = parsed.result;
+    const Json::Value& object = message["object"];
     if (!object.isString()) {
         TVK_THROW("\"object\" is not a string!");
     }
     const std::string object_name =
         boost::algorithm::to_upper_copy(object.asString(), std::locale());
-    const Json::Value& action = parsed.result["action"];
+    const Json::Value& action = message["action"];
     if (!action.isString()) {
         TVK_THROW("\"action\" is not a string!");
     }

@@ -313,6 +313,23 @@ TEST_F(rest_loading, initialize_loads_only_the_kinds_with_a_callback) {
     EXPECT_EQ(calls, (strings{"trackable t", "zone again z", "sublocation s"}));
 }
 
+TEST_F(rest_loading, a_creating_callback_may_replace_or_empty_its_own_slot) {
+    m_server.answer("GET", "/api/private/zones/",
+                    ok(R"({"zones": [{"uid": "z1"}, {"uid": "z2"}, {"uid": "z3"}]})"));
+    strings calls;
+    const std::string first = "first ", second = "second ";
+    m_initializer.on_zone_creating([&, first](const json_object& _object) {
+        m_initializer.on_zone_creating([&, second](const json_object& _next) {
+            m_initializer.on_zone_creating(nullptr);
+            calls.push_back(second + _next.get_json()["uid"].asString());
+        });
+        // Its captures must still be there after the replacement.
+        calls.push_back(first + _object.get_json()["uid"].asString());
+    });
+    m_initializer.initialize();
+    EXPECT_EQ(calls, (strings{"first z1", "second z2"}));
+}
+
 TEST_F(rest_loading, initialize_stops_at_an_exception) {
     m_server.answer("GET", "/api/private/track_obj/", ok(R"({"trackableObjects": {}})"));
     m_server.answer("GET", "/api/private/zones/", ok(R"({"zones": []})"));

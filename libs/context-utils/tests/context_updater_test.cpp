@@ -173,6 +173,18 @@ TEST(context_updater, malformed_messages_raise) {
     EXPECT_NO_THROW(updater.handle_pos(R"({"tk_uid": "a"})"));
 }
 
+TEST(context_updater, a_message_that_is_not_an_object_fails_the_const_look_up) {
+    context_updater updater;
+    for (const char* text : {"[1]", "5", R"("ZONE")", "true"}) {
+        EXPECT_EQ(error_of([&] { updater.handle_notify(text); }),
+                  "other exception: in Json::Value::find(begin, end): requires objectValue or "
+                  "nullValue")
+            << text;
+    }
+    // A null message reads as an object without members.
+    EXPECT_EQ(error_of([&] { updater.handle_notify("null"); }), R"("object" is not a string!)");
+}
+
 TEST(context_updater, errors_carry_their_source_location) {
     context_updater updater;
     try {

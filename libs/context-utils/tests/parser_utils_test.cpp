@@ -64,6 +64,22 @@ TEST(iso8601_time, reads_exactly_three_fraction_digits) {
     }
 }
 
+TEST(iso8601_time, numbers_out_of_range_give_none) {
+    for (const char* text : {
+             "-99999999999999999999999",                // the year beyond long
+             "2023--9999999999999999999Z",              // the month beyond long
+             "2023-05-04T12:34:99999999999999999999Z",  // the seconds beyond long
+             "2147485548-05-04T12:34:56.789Z",          // the year less 1900 beyond int
+             "2023-05-04T12:34:5555555555.789Z",        // the seconds beyond int
+         }) {
+        EXPECT_FALSE(iso8601_time::parse_time(text)) << text;
+    }
+    // Out-of-range fields within int are still normalised.
+    const auto time = iso8601_time::parse_time("2023-05-04T12:34:2147483647.789Z");
+    ASSERT_TRUE(time);
+    EXPECT_EQ(time->ts, static_cast<unsigned int>(1683203640LL + 2147483647LL));
+}
+
 TEST(iso8601_time, digitless_text_is_normalised_not_refused) {
     const auto time = iso8601_time::parse_time("xxxxxxxxxxxxxxxxxxxxxxxx");
     ASSERT_TRUE(time);

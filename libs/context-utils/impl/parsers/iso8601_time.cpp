@@ -2,7 +2,9 @@
 
 #include <time.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <limits>
 
 namespace tvk {
 namespace libs {
@@ -15,8 +17,23 @@ constexpr std::size_t full_length = 24;  // "2023-05-04T12:34:56.789Z"
 constexpr std::size_t milliseconds_offset = 20;
 constexpr std::size_t milliseconds_digits = 3;
 
-long read_number(const std::string& _text, std::size_t _offset) {
-    return std::strtol(_text.c_str() + _offset, nullptr, 10);
+// The number strtol reads at _offset, or none when it lies outside the range of long.
+boost::optional<long> read_number(const std::string& _text, std::size_t _offset) {
+    errno = 0;
+    const long value = std::strtol(_text.c_str() + _offset, nullptr, 10);
+    if (errno == ERANGE) {
+        return boost::none;
+    }
+    return value;
+}
+
+// _value less _base as a broken-down time field, or none when it does not fit one.
+boost::optional<int> to_field(const boost::optional<long>& _value, long _base = 0) {
+    if (!_value || *_value < std::numeric_limits<int>::min() + _base ||
+        *_value > std::numeric_limits<int>::max() + _base) {
+        return boost::none;
+    }
+    return static_cast<int>(*_value - _base);
 }
 
 // Exactly the three digits after the seconds' point: ".789123" is 789 ms, not 789123.
@@ -40,15 +57,30 @@ boost::optional<iso8601_time::time> iso8601_time::parse_time(const std::string& 
     if (_text.size() < full_length) {
         return boost::none;
     }
+    const auto year = to_field(read_number(_text, 0), 1900);
+    const auto month = to_field(read_number(_text, 5), 1);
+    const auto day = to_field(read_number(_text, 8));
+    const auto hour = to_field(read_number(_text, 11));
+    const auto minute = to_field(read_number(_text, 14));
+    const auto second = to_field(read_number(_text, 17));
+    if (!year || !month || !day || !hour || !minute || !second) {
+        return boost::none;
+    }
     struct tm broken_down {};
-    broken_down.tm_year = static_cast<int>(read_number(_text, 0) - 1900);
-    broken_down.tm_mon = static_cast<int>(read_number(_text, 5) - 1);
-    broken_down.tm_mday = static_cast<int>(read_number(_text, 8));
-    broken_down.tm_hour = static_cast<int>(read_number(_text, 11));
-    broken_down.tm_min = static_cast<int>(read_number(_text, 14));
-    broken_down.tm_sec = static_cast<int>(read_number(_text, 17));
+    broken_down.tm_year = *year;
+    broken_down.tm_mon = *month;
+    broken_down.tm_mday = *day;
+    broken_down.tm_hour = *hour;
+    broken_down.tm_min = *minute;
+    broken_down.tm_sec = *second;
     const unsigned int milliseconds = read_milliseconds(_text);
-    const auto seconds = static_cast<unsigned int>(timegm(&broken_down));
+    errno = 0;
+    const time_t since_epoch = timegm(&broken_down);
+    if (since_epoch == static_cast<time_t>(-1) && errno == EOVERFLOW) {
+        return boost::none;
+    }
+    // Wraps modulo 2^32 by design: the field is 32 bits.
+    const auto seconds = static_cast<unsigned int>(since_epoch);
     return time{seconds, milliseconds};
 }
 

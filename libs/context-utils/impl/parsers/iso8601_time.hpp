@@ -17,7 +17,8 @@ public:
         unsigned int ms;
     };
 
-    // None for a text shorter than 24 characters; otherwise the fields read at their offsets.
+    // None for a text shorter than 24 characters or a field out of range; otherwise the fields
+    // read at their offsets, normalised. Never raises.
     static boost::optional<time> parse_time(const std::string& _text);
 };
 
