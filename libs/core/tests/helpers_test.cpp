@@ -24,6 +24,27 @@ TEST(json, try_parse_reports_errors_without_raising) {
     EXPECT_EQ(parsed.result["a"].asInt(), 1);
 }
 
+TEST(json, text_nested_beyond_the_readers_limit_is_a_failed_parse) {
+    const std::string arrays = std::string(5000, '[') + std::string(5000, ']');
+    std::string objects;
+    for (int i = 0; i < 5000; ++i) {
+        objects += "{\"a\":";
+    }
+    objects += "1" + std::string(5000, '}');
+    for (const std::string& text : {arrays, objects}) {
+        const auto parsed = json::try_parse(text);
+        EXPECT_FALSE(parsed.ok);
+        EXPECT_TRUE(parsed.result.isNull());
+        EXPECT_EQ(parsed.error, "Exceeded stackLimit in readValue().");
+        try {
+            json::parse(text, TVK_SOURCE_LOCATION);
+            FAIL();
+        } catch (const tvk::libs::core::exception& e) {
+            EXPECT_EQ(e.get_string_error(), "parse error: Exceeded stackLimit in readValue().");
+        }
+    }
+}
+
 TEST(json, try_parse_reads_exactly_the_view) {
     const std::string text = "{\"a\":1}{{{";
     const auto parsed = json::try_parse(boost::string_view(text.data(), 7));

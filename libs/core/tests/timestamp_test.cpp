@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 using std::chrono::milliseconds;
@@ -47,6 +48,20 @@ TEST(timestamp, parse_table) {
         {"2024-05-06T07:08:09", timestamp(1714979289, 0)},
         {"2024-05-06T07:08:59.9996Z", timestamp(1714979340, 0)},
         {"2024-13-01T00:00:00", timestamp(1735689600, 0)},
+        // Fields out of range are normalised, however large.
+        {"1970-01-01T00:00:1500000000", timestamp(1500000000, 0)},
+        {"1970-01-01T00:00:-1.5", timestamp(milliseconds(-1500))},
+        {"1970-01-01T00:2147483648:00", timestamp(2147483648LL * 60, 0)},
+        // The ends of the millisecond count, and just beyond them.
+        {"292278994-08-17T07:12:55.807", timestamp(milliseconds(INT64_MAX))},
+        {"292278994-08-17T07:12:55.808", boost::none},
+        {"-292275055-05-16T16:47:04.192", timestamp(milliseconds(INT64_MIN))},
+        {"-292275055-05-16T16:47:04.191", boost::none},
+        {"-2147483648-01-01T00:00:00", boost::none},
+        {"300000000-01-01T00:00:00", boost::none},
+        {"99999999999999999999-01-01T00:00:00", boost::none},
+        {"1970-01-01T00:00:nan", boost::none},
+        {"1970-01-01T00:00:1e38", boost::none},
         {"2024-05-06T07:08", boost::none},
         {"", boost::none},
         {"garbage", boost::none},
@@ -58,6 +73,16 @@ TEST(timestamp, parse_table) {
             EXPECT_EQ(iso(*parsed), iso(*c.result)) << c.text;
         }
     }
+}
+
+TEST(timestamp, extreme_fields_are_normalised_without_overflow) {
+    // 2^31 months back from 2024: April of a year far before the common era.
+    const auto parsed = timestamp::try_parse("2024--2147483648-01T00:00:00");
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(iso(*parsed), "-178954947-04-01T00:00:00.000Z");
+    EXPECT_EQ(iso(timestamp(boost::string_view("1970-01-01T00:00:1500000000"))),
+              "2017-07-14T02:40:00.000Z");
+    EXPECT_EQ(iso(timestamp(milliseconds(INT64_MAX))), "292278994-08-17T07:12:55.807Z");
 }
 
 TEST(timestamp, parse_reads_only_the_view) {

@@ -32,7 +32,14 @@ inline parse_result try_parse(boost::string_view _str) {
     }
     Json::Value document;
     std::string errors;
-    if (reader->parse(begin, begin + _str.size(), &document, &errors)) {
+    bool ok = false;
+    try {
+        ok = reader->parse(begin, begin + _str.size(), &document, &errors);
+    } catch (const Json::Exception& e) {
+        // The reader raises, instead of reporting, for text nested beyond its stack limit.
+        errors = e.what();
+    }
+    if (ok) {
         parsed.result = std::move(document);
         parsed.ok = true;
     } else {

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "core/exception.hpp"
@@ -33,38 +35,50 @@ public:
     explicit timestamp(const boost::string_view& _text) : timestamp(parse_or_throw(_text)) {}
     timestamp(int) = delete;
 
-    // "Y-M-D?h:m:s[.fff]" with anything after the seconds ignored; always read as UTC.
+    // "Y-M-D?h:m:s[.fff]" with anything after the seconds ignored; always read as UTC. Fields
+    // out of their usual range are normalised (month 13 is January of the next year, second
+    // 90 is a minute and a half); none when the time falls outside the millisecond count,
+    // the seconds are not finite, or a number lies beyond 64 bits.
     static boost::optional<timestamp> try_parse(const boost::string_view& _text) {
-        // sscanf needs a terminated string; a view may not be one.
+        // The fields of scanf's "%d-%d-%d%c%d:%d:%f", read without its limits: an int there
+        // would overflow, and what does not fit must give none, not a wrong time.
         const std::string text(_text.data(), _text.size());
-        int year = 0, month = 0, day = 0, hours = 0, minutes = 0;
-        char delimiter = 0;
-        float seconds = 0;
-        if (std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%f", &year, &month, &day, &delimiter, &hours,
-                        &minutes, &seconds) != 7) {
+        const char* position = text.c_str();
+        std::int64_t year = 0, month = 0, day = 0, hours = 0, minutes = 0;
+        if (!scan_integer(position, year) || !scan_literal(position, '-') ||
+            !scan_integer(position, month) || !scan_literal(position, '-') ||
+            !scan_integer(position, day) || !scan_literal(position, '\0') ||
+            !scan_integer(position, hours) || !scan_literal(position, ':') ||
+            !scan_integer(position, minutes) || !scan_literal(position, ':')) {
             return boost::none;
         }
-        if (!std::isfinite(seconds) || std::fabs(seconds) > 1e9f) {
+        char* end = nullptr;
+        const float seconds = std::strtof(position, &end);
+        if (end == position || !std::isfinite(seconds)) {
             return boost::none;
         }
-        struct tm broken_down {};
-        broken_down.tm_year = year - 1900;
-        broken_down.tm_mon = month - 1;
-        broken_down.tm_mday = day;
-        broken_down.tm_hour = hours;
-        broken_down.tm_min = minutes;
-        broken_down.tm_sec = static_cast<int>(seconds);
-        broken_down.tm_isdst = -1;
+        // No other field can bring a time with this many seconds back into range.
+        if (std::fabs(seconds) >= 1e30f) {
+            return boost::none;
+        }
         const float fraction = seconds - std::trunc(seconds);
         // Signed, so that a negative seconds field does not wrap around.
         const long milliseconds = std::lround(fraction * 1000.0f);
-        errno = 0;
-        const time_t since_epoch = timegm(&broken_down);
-        if (since_epoch == static_cast<time_t>(-1) && errno == EOVERFLOW) {
+
+        // Wide enough for every field at its extreme; the result is checked at the end.
+        const wide months = static_cast<wide>(month) - 1;
+        const wide days = days_from_civil(static_cast<wide>(year) + floor_div(months, 12),
+                                          months - floor_div(months, 12) * 12) +
+                          (static_cast<wide>(day) - 1);
+        const wide total_seconds = days * 86400 + static_cast<wide>(hours) * 3600 +
+                                   static_cast<wide>(minutes) * 60 +
+                                   static_cast<wide>(std::trunc(seconds));
+        const wide total = total_seconds * 1000 + milliseconds;
+        if (total < std::numeric_limits<std::int64_t>::min() ||
+            total > std::numeric_limits<std::int64_t>::max()) {
             return boost::none;
         }
-        return timestamp(std::chrono::milliseconds(static_cast<std::int64_t>(since_epoch) * 1000 +
-                                                   milliseconds));
+        return timestamp(std::chrono::milliseconds(static_cast<std::int64_t>(total)));
     }
 
     static timestamp current_time() {
@@ -77,12 +91,15 @@ public:
         const time_t seconds = get_ts();
         struct tm broken_down {};
         gmtime_r(&seconds, &broken_down);
-        char buffer[25] = {};
+        // Room for years of nine digits and a sign: the millisecond count reaches them.
+        char buffer[32] = {};
         const auto length =
             std::strftime(buffer, sizeof(buffer), "%Y-%m-%d %H:%M:%S", &broken_down);
         std::string text(buffer, length);
-        if (text.size() > 10) {
-            text[10] = _delimiter;
+        // The blank between date and time; at position 10 only for years of four digits.
+        const auto blank = text.find(' ');
+        if (blank != std::string::npos) {
+            text[blank] = _delimiter;
         }
         if (_with_milleseconds) {
             char ms[8];
@@ -158,6 +175,41 @@ public:
     }
 
 private:
+    __extension__ typedef __int128 wide;
+
+    // What scanf's %d accepts: blanks, a sign, then at least one digit. False when there is
+    // no number or it lies beyond 64 bits.
+    static bool scan_integer(const char*& _position, std::int64_t& _value) {
+        char* end = nullptr;
+        errno = 0;
+        const long long value = std::strtoll(_position, &end, 10);
+        if (end == _position || errno == ERANGE) {
+            return false;
+        }
+        _position = end;
+        _value = value;
+        return true;
+    }
+    // _expected, or any one character when it is the NUL character (scanf's %c).
+    static bool scan_literal(const char*& _position, char _expected) {
+        if (*_position == '\0' || (_expected != '\0' && *_position != _expected)) {
+            return false;
+        }
+        ++_position;
+        return true;
+    }
+    // Days from 1970-01-01 to the first day of _month (0 to 11) of _year, in the proleptic
+    // Gregorian calendar that timegm uses.
+    static wide days_from_civil(wide _year, wide _month) {
+        const wide year = _month < 2 ? _year - 1 : _year;
+        const wide era = floor_div(year, 400);
+        const wide year_of_era = year - era * 400;
+        const wide day_of_year = (153 * (_month < 2 ? _month + 10 : _month - 2) + 2) / 5;
+        const wide day_of_era =
+            year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+        return era * 146097 + day_of_era - 719468;
+    }
+
     static timestamp parse_or_throw(const boost::string_view& _text) {
         auto parsed = try_parse(_text);
         if (!parsed) {
@@ -165,8 +217,9 @@ private:
         }
         return *parsed;
     }
-    static std::int64_t floor_div(std::int64_t _value, std::int64_t _divisor) {
-        const auto quotient = _value / _divisor;
+    template <class I>
+    static I floor_div(I _value, std::int64_t _divisor) {
+        const I quotient = _value / _divisor;
         return (_value % _divisor < 0) ? quotient - 1 : quotient;
     }
     std::int64_t count() const { return m_time_point.time_since_epoch().count(); }
