@@ -1,3 +1,8 @@
+#include <signal.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/optional.hpp>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -10,9 +15,27 @@
 #include "core/logger.hpp"
 #include "core/pid_file.hpp"
 
+namespace {
+
+// Keeps SIGINT and SIGTERM caught, and so without effect, while it lives. The loop's watch
+// ends with the first signal and gives the signals their default action back, which would
+// end the process with a signal's status while the logger still flushes at exit.
+class signals_absorber {
+public:
+    signals_absorber() : m_signals(m_context, SIGINT, SIGTERM) {}
+
+private:
+    boost::asio::io_context m_context;  // never run: nothing waits for the signals
+    boost::asio::signal_set m_signals;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Outlives the logger, whose destruction may wait for queued lines.
+    boost::optional<signals_absorber> absorber;
     tvk::libs::core::logger logger("quillmere", "main");
-    logger.execute([&argc, &argv, &logger]() {
+    logger.execute([&argc, &argv, &logger, &absorber]() {
         const std::string config_file_name = tvk::libs::core::get_config_file_name(argc, argv);
         // A file that cannot be opened reads as empty and is reported by the JSON reader.
         std::ifstream config_stream(config_file_name);
@@ -23,6 +46,9 @@ int main(int argc, char** argv) {
         const auto loop = core->create_events_loop("main loop");
         tvk::libs::core::write_pid(settings.system.pidfile);
         const auto signals = loop->stop_on_signals();
+        // Made after the watch, so that a signal before it still stops the loop; from here on
+        // the first signal stops the loop and later ones change nothing.
+        absorber.emplace();
         // Blocks until Redis answers and the server's objects are loaded.
         const auto application = std::make_unique<tvk::application>(*loop, settings, logger);
         // An exception that escapes a handler is logged here and the loop runs on.

@@ -93,9 +93,10 @@ bool messenger_impl::send_user_msg(const std::string& _uid, const std::string& _
     const auto result =
         m_http_client.perform_request(libs::core::http::method::post, user_msg_path, text);
     if (!result.ok()) {
+        // An empty answer body counts as no text.
         const auto error = result.error();
         m_logger.error("%1%").location(TVK_SOURCE_LOCATION) %
-            (error ? *error : std::string("Error"));
+            (error && !error->empty() ? *error : std::string("Error"));
         m_logger.error("user_msg: %1%") % text;
         return false;
     }

@@ -400,6 +400,17 @@ TEST_F(messenger_service, a_failed_post_gives_two_error_lines_and_false) {
     EXPECT_EQ(lines[7], R"(main:     | user_msg: {"data":{"hex":"0400000109"},"uid":"tag-2"})");
 }
 
+TEST_F(messenger_service, a_failed_post_with_an_empty_answer_logs_error) {
+    m_server.answer("POST", user_msg_path, {404, ""});
+    EXPECT_FALSE(on_loop([&] { return m_messenger->send_ack("tag-1", 7); }));
+    const auto lines = new_lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(std::regex_match(lines[2],
+                                 std::regex(R"(main:     \| /src/messenger_impl\.cpp:\d+ Error)")))
+        << lines[2];
+    EXPECT_EQ(lines[3], R"(main:     | user_msg: {"data":{"hex":"0400000107"},"uid":"tag-1"})");
+}
+
 TEST_F(messenger_service, a_disabled_post_sends_nothing_and_succeeds) {
     auto disabled = m_loop->create_http_client(m_server.url(), 5s, {http::method::post}, 1);
     auto quiet =
