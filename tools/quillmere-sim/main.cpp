@@ -23,7 +23,8 @@ void watch_signals() {
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // SIGPIPE too: a reader of the timeline that goes away ends the demo like Ctrl-C.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         sigaction(signal, &action, nullptr);
     }
 }

@@ -598,14 +598,17 @@ private:
     void finish() {
         m_timeline.heading("The end");
         if (m_service) {
+            // Run by hand, Ctrl-C reaches the service too, and it may have ended already.
+            const bool running = !m_service->wait(0ms);
             const bool ended = m_service->stop(SIGTERM, 10s);
             // Its last lines come on their own way; they belong before the verdict.
             m_log.wait_for_line_containing("exit", 500ms);
             m_relay.stop();
             print_new_log_lines();
-            m_timeline.line("service", ended ? "ended on SIGTERM, exit status " +
-                                                   std::to_string(m_service->exit_code())
-                                             : "did not end within 10 s of SIGTERM");
+            const std::string status = "exit status " + std::to_string(m_service->exit_code());
+            m_timeline.line("service", !ended    ? "did not end within 10 s of SIGTERM"
+                                       : running ? "ended on SIGTERM, " + status
+                                                 : "had ended, " + status);
         }
         m_relay.stop();
         if (m_site) {
