@@ -1,0 +1,129 @@
+// A reboot of a tag in 1 000 zones: from the "NA" notice to the last of the 1 000 enter frames
+// that the service posts again, against 1 000 bare POSTs to the same server; once with the
+// tag alone and once among 100 000 zone events of other tags, over which the dispatcher walks
+// too. Between reboots a refusal from the device parks its enters, so that no resend mixes in.
+
+#include <iostream>
+
+#include "bench_support.hpp"
+
+namespace bench {
+
+namespace {
+
+const std::string zone_type = "room";
+const std::string rebooter = "rebooter";
+const std::string rebooter_mac = "AA:BB:CC:DD:EE:01";
+
+struct variant_result {
+    std::vector<double> service;  // seconds to the last enter
+    std::vector<double> floor;    // seconds for as many bare posts
+};
+
+double measure_floor(test_support::location_site& _site, std::size_t _count) {
+    bare_http http;
+    const std::string url = _site.server().url() + test_support::location_site::user_msg_path;
+    http.post(url, frame_body("warm-up", "0400000100"));
+    const auto start = clock::now();
+    for (std::size_t i = 0; i < _count; ++i) {
+        http.post(url, frame_body(rebooter, "0401000C01010900030001020100020000"));
+    }
+    return seconds_between(start, clock::now());
+}
+
+void check_enters(const post_recorder& _posts, std::size_t _from, std::size_t _count) {
+    const std::string uid = "\"uid\":\"" + rebooter + "\"";
+    for (const auto& body : _posts.bodies(_from, _from + _count)) {
+        if (body.find(uid) == std::string::npos || body.find("\"0401") == std::string::npos) {
+            throw failure("a post that is not an enter of the rebooted tag: " + body);
+        }
+    }
+}
+
+variant_result run_variant(const options& _options, std::size_t _zones, std::size_t _others) {
+    test_support::location_site site;
+    Json::Value tags(Json::arrayValue);
+    tags.append(test_support::site::tag(rebooter, rebooter_mac));
+    std::vector<std::pair<std::string, long long>> trackables = {{rebooter, 1700000000}};
+    for (std::size_t i = 0; i < _others; ++i) {
+        const std::string uid = "other-" + std::to_string(i);
+        tags.append(test_support::site::tag(uid));
+        trackables.emplace_back(uid, 1700000000);
+    }
+    Json::Value zones(Json::arrayValue);
+    for (std::size_t i = 0; i < _zones; ++i) {
+        zones.append(test_support::site::zone("zone-" + std::to_string(i),
+                                              static_cast<unsigned>(i + 1), zone_type, trackables));
+    }
+    site.set_trackable_objects(tags);
+    site.set_zones(zones);
+    stream_publisher publisher;
+    post_recorder posts(site.server());
+
+    std::cerr << "starting the service on " << _zones * (_others + 1) << " zone events\n";
+    service_instance service(_options, site, publisher, {zone_type});
+    service.wait_until_running(600s);
+
+    // The registration is acknowledged, then every enter of the tag goes out; the refusal
+    // then parks them all.
+    publisher.publish("user_msg",
+                      test_support::site::user_msg(rebooter, registration_frame(1), rebooter_mac));
+    if (!posts.wait_for(1 + _zones, 60s)) {
+        throw failure("the registration did not send the enters");
+    }
+    publisher.publish("user_msg",
+                      test_support::site::user_msg(rebooter, refusal_frame(1, 1), rebooter_mac));
+
+    variant_result result;
+    for (int r = 0; r < _options.repetitions; ++r) {
+        std::this_thread::sleep_for(200ms);
+        const double floor_before = measure_floor(site, _zones);
+        const std::size_t before = posts.count();
+        const auto start = clock::now();
+        publisher.publish("notify", test_support::site::device_notify("NA", rebooter));
+        const auto last = posts.wait_for(before + _zones, 60s);
+        if (!last) {
+            throw failure("the reboot did not send every enter");
+        }
+        result.service.push_back(seconds_between(start, *last));
+        publisher.publish(
+            "user_msg", test_support::site::user_msg(rebooter, refusal_frame(1, 1), rebooter_mac));
+        check_enters(posts, before, _zones);
+        // The mean of the floors before and after brackets the reboot in time.
+        std::this_thread::sleep_for(200ms);
+        result.floor.push_back((floor_before + measure_floor(site, _zones)) / 2);
+    }
+    return result;
+}
+
+void report(const std::string& _name, const variant_result& _result, std::size_t _zones) {
+    std::vector<double> service_ms, floor_ms, ratio, beyond;
+    for (std::size_t i = 0; i < _result.service.size(); ++i) {
+        service_ms.push_back(_result.service[i] * 1000);
+        floor_ms.push_back(_result.floor[i] * 1000);
+        ratio.push_back(_result.floor[i] / _result.service[i]);
+        beyond.push_back((_result.service[i] - _result.floor[i]) * 1e6 /
+                         static_cast<double>(_zones));
+    }
+    std::cout << "| " << _name << " | " << spread(service_ms, 1) << " | " << spread(floor_ms, 1)
+              << " | " << spread(ratio, 2) << " | " << spread(beyond, 1) << " |\n";
+}
+
+}  // namespace
+
+int reboot_benchmark(const options& _options) {
+    const std::size_t zones = _options.count != 0 ? _options.count : 1000;
+    const variant_result alone = run_variant(_options, zones, 0);
+    const variant_result among = run_variant(_options, zones, 100);
+
+    std::cout << "\nreboot of a tag in " << zones << " zones, medians of " << _options.repetitions
+              << " runs (min..max):\n\n"
+              << "| zone events held | to the last enter, ms | floor: " << zones
+              << " bare POSTs, ms | ratio | beyond the floor, us/enter |\n"
+              << "|---|---|---|---|---|\n";
+    report("the tag's " + std::to_string(zones) + " alone", alone, zones);
+    report("and " + std::to_string(zones * 100) + " of other tags", among, zones);
+    return 0;
+}
+
+}  // namespace bench
