@@ -140,13 +140,13 @@ void external_storage::change(action _action, const context::device& _device,
 
 void external_storage::store(action _action, const std::string& _key, const std::string& _set,
                              const std::string& _uid, field_values _fields) {
+    // Both commands of a change go in one round trip.
     if (_action == DELETE) {
-        m_redis_context.execute_command_sv({"DEL", _key});
-        m_redis_context.execute_command_sv({"SREM", _set, _uid});
+        m_redis_context.execute_commands_sv({{"DEL", _key}, {"SREM", _set, _uid}});
         return;
     }
-    m_redis_context.set_to_table(_key, _fields);
-    m_redis_context.execute_command_sv({"SADD", _set, _uid});
+    m_redis_context.execute_commands_sv(
+        {redis::context::set_to_table_command(_key, _fields), {"SADD", _set, _uid}});
 }
 
 const std::string& external_storage::time_field(action _action) {

@@ -83,7 +83,8 @@ private:
 
     void change(action _action, const context::zone_event& _event, const timestamp& _ts);
     void change(action _action, const context::device& _device, const timestamp& _ts);
-    // Deletes the hash _key and the member _uid of _set, or writes both.
+    // Deletes the hash _key and the member _uid of _set, or writes both, in one round trip
+    // and in this order. When the first command fails the second has been sent all the same.
     void store(action _action, const std::string& _key, const std::string& _set,
                const std::string& _uid, field_values _fields);
     // "create_time" for a creation, "update_time" otherwise.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <exception>
 #include <stdexcept>
 
 #include "core/exception.hpp"
@@ -168,12 +169,18 @@ reply context::set_to_table(const std::string& _table, const std::string& _field
 reply context::set_to_table(
     const std::string& _table,
     std::initializer_list<std::pair<const std::string&, const std::string>> _key_values) {
+    return execute_command_sv(set_to_table_command(_table, _key_values));
+}
+
+context::sv_args context::set_to_table_command(
+    const std::string& _table,
+    std::initializer_list<std::pair<const std::string&, const std::string>> _key_values) {
     sv_args command{"HMSET", _table};
     for (const auto& key_value : _key_values) {
         command.emplace_back(key_value.first);
         command.emplace_back(key_value.second);
     }
-    return execute_command_sv(command);
+    return command;
 }
 
 void context::set_to_table_opt(
@@ -222,24 +229,80 @@ reply context::execute_command_argv(const args& _args) {
     return execute_command_sv(command);
 }
 
-reply context::execute_command_sv(const sv_args& _args) {
-    // An empty command gets no answer from the server: it would block for ever.
-    if (_args.empty()) {
-        TVK_THROW("Command is empty");
-    }
+namespace {
+
+// A command's texts and lengths as hiredis takes them.
+struct argv_texts {
     std::vector<const char*> texts;
     std::vector<std::size_t> lengths;
-    texts.reserve(_args.size());
-    lengths.reserve(_args.size());
-    for (const auto& text : _args) {
-        texts.push_back(text.data());
-        lengths.push_back(text.size());
+
+    explicit argv_texts(const context::sv_args& _args) {
+        // An empty command gets no answer from the server: it would block for ever.
+        if (_args.empty()) {
+            TVK_THROW("Command is empty");
+        }
+        texts.reserve(_args.size());
+        lengths.reserve(_args.size());
+        for (const auto& text : _args) {
+            texts.push_back(text.data());
+            lengths.push_back(text.size());
+        }
     }
+    int count() const { return static_cast<int>(texts.size()); }
+};
+
+}  // namespace
+
+reply context::execute_command_sv(const sv_args& _args) {
+    argv_texts command(_args);
     redisContext* connection = usable_context();
     return take_reply(
         connection,
-        redisCommandArgv(connection, static_cast<int>(texts.size()), texts.data(), lengths.data()),
+        redisCommandArgv(connection, command.count(), command.texts.data(), command.lengths.data()),
         _args.front(), TVK_SOURCE_LOCATION);
+}
+
+std::vector<reply> context::execute_commands_sv(const std::vector<sv_args>& _commands) {
+    std::vector<argv_texts> commands;
+    commands.reserve(_commands.size());
+    for (const auto& args : _commands) {
+        commands.emplace_back(args);
+    }
+    redisContext* connection = usable_context();
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        // Only a lack of memory fails here; the connection is then in an error state and is
+        // reopened, with what was queued, before the next command.
+        if (redisAppendCommandArgv(connection, commands[i].count(), commands[i].texts.data(),
+                                   commands[i].lengths.data()) != REDIS_OK) {
+            take_reply(connection, nullptr, _commands[i].front(), TVK_SOURCE_LOCATION);
+        }
+    }
+    std::vector<reply> replies;
+    replies.reserve(commands.size());
+    std::exception_ptr failure;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        void* raw = nullptr;
+        // The first read writes every queued command.
+        if (redisGetReply(connection, &raw) != REDIS_OK) {
+            raw = nullptr;
+        }
+        try {
+            replies.push_back(
+                take_reply(connection, raw, _commands[i].front(), TVK_SOURCE_LOCATION));
+        } catch (...) {
+            if (!failure) {
+                failure = std::current_exception();
+            }
+            if (raw == nullptr) {
+                // A broken connection has no later reply to read.
+                break;
+            }
+        }
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    return replies;
 }
 
 }  // namespace redis

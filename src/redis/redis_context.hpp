@@ -48,6 +48,10 @@ public:
     reply set_to_table(
         const std::string& _table,
         std::initializer_list<std::pair<const std::string&, const std::string>> _key_values);
+    // The HMSET that set_to_table sends, for execute_commands_sv; it refers to the texts given.
+    static sv_args set_to_table_command(
+        const std::string& _table,
+        std::initializer_list<std::pair<const std::string&, const std::string>> _key_values);
     // Writes the fields with a value (HMSET) and deletes those without one (HDEL).
     void set_to_table_opt(const std::string& _table,
                           std::initializer_list<std::pair<const std::string&,
@@ -62,6 +66,10 @@ public:
     // Each text ends at its first zero byte.
     reply execute_command_argv(const args& _args);
     reply execute_command_sv(const sv_args& _args);
+    // The commands in one round trip: every one is sent, in order, before any reply is read.
+    // Raises for the first that failed, once the replies that can be read have been; the
+    // commands after a failed one have been sent (and carried out) all the same.
+    std::vector<reply> execute_commands_sv(const std::vector<sv_args>& _commands);
 
     // hiredis's formatted command: the format is split at blanks and each "%s" or "%u" takes
     // the next argument (a const char* or an unsigned int).

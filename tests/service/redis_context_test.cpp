@@ -181,6 +181,31 @@ TEST_F(redis_context_test, an_error_reply_raises_with_the_command_name) {
     EXPECT_EQ(m_redis.execute_command("PING").to_string(), "PONG");
 }
 
+TEST_F(redis_context_test, commands_sent_together_reply_in_order_and_raise_the_first_failure) {
+    const auto replies = m_redis.execute_commands_sv({{"SADD", "s", "a", "b"}, {"SCARD", "s"}});
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].to_integer(), 2);
+    EXPECT_EQ(replies[1].to_integer(), 2);
+
+    // A failed first command raises; the second went out with it and was carried out.
+    const std::string field = "f", value = "v";
+    expect_that(error_of([&] {
+                    m_redis.execute_commands_sv(
+                        {tvk::redis::context::set_to_table_command("s", {{field, value}}),
+                         {"SADD", "s", "c"},
+                         {"HSET", "s", "f", "v"}});
+                }),
+                raised("src/redis/redis_context.cpp", "Command: HMSET, error: WRONGTYPE.*"));
+    EXPECT_EQ(m_redis.execute_command_sv({"SCARD", "s"}).to_integer(), 3);
+    // Every reply was read: the next command gets its own.
+    EXPECT_EQ(m_redis.execute_command("PING").to_string(), "PONG");
+    expect_that(error_of([&] {
+                    m_redis.execute_commands_sv({{"PING"}, {}});
+                }),
+                raised("src/redis/redis_context.cpp", "Command is empty"));
+    EXPECT_EQ(m_redis.execute_command("ECHO %s", "x").to_string(), "x");
+}
+
 TEST_F(redis_context_test, set_to_table_opt_writes_the_values_and_deletes_the_fields_without) {
     const std::string a = "a", b = "b", c = "c";
     m_redis.set_to_table("t", {{a, "1"}, {b, "2"}, {c, "3"}});
