@@ -192,3 +192,44 @@ TEST_F(transfer, a_large_body_goes_out_whole) {
     ASSERT_EQ(m_server.request_count(), 1u);
     EXPECT_EQ(m_server.requests().front().body, body);
 }
+
+TEST_F(transfer, a_reused_easy_handle_sends_each_request_as_a_new_handle_would) {
+    m_server.set_default_answer({200, "ok"});
+    CURL* const easy = m_shares.easy_handle();
+    EXPECT_EQ(m_shares.easy_handle(), easy);
+    const auto send = [&](http::method _method, const std::string& _address,
+                          const std::string& _body, const std::string& _base = std::string()) {
+        const std::string base = _base.empty() ? m_server.url() : _base;
+        const http::transfer_settings settings{base, std::chrono::seconds(5),
+                                               m_shares.get().get_ptr()};
+        return http::perform_transfer(settings, _method, _address, _body, false, easy);
+    };
+    // Nothing of a request, a failed one included, may reach the next.
+    EXPECT_TRUE(send(http::method::post, "/a", "{\"n\":1}").ok());
+    EXPECT_TRUE(send(http::method::get, "/b", "").ok());
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(test_support::free_port());
+    EXPECT_FALSE(send(http::method::post, "/c", "{\"n\":2}", unreachable).status_code());
+    EXPECT_TRUE(send(http::method::del, "/d", "").ok());
+    m_server.answer("PUT", "/e", {404, "missing"});
+    EXPECT_EQ(send(http::method::put, "/e", "{\"n\":3}").error(), std::string("missing"));
+
+    const auto requests = m_server.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    struct row {
+        const char* method;
+        const char* path;
+        const char* body;
+    };
+    const row expected[] = {{"POST", "/a", "{\"n\":1}"},
+                            {"GET", "/b", ""},
+                            {"DELETE", "/d", ""},
+                            {"PUT", "/e", "{\"n\":3}"}};
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].method, expected[i].method) << i;
+        EXPECT_EQ(requests[i].path, expected[i].path) << i;
+        EXPECT_EQ(requests[i].body, expected[i].body) << i;
+        EXPECT_EQ(requests[i].has_header("content-type"), *expected[i].body != '\0') << i;
+        EXPECT_EQ(requests[i].header("user-agent"), "quillmere") << i;
+    }
+    EXPECT_EQ(m_server.connection_count(), 1u);
+}

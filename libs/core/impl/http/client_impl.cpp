@@ -54,7 +54,7 @@ result client_impl::perform_request(method _method, boost::string_view _address)
 
 result client_impl::perform_request(method _method, boost::string_view _address,
                                     boost::string_view _body) {
-    return perform_request_impl(_method, _address, _body);
+    return perform_request_impl(_method, _address, _body, m_shared_curl_data.easy_handle());
 }
 
 client::handle::ptr client_impl::perform_async_request(method _method, std::string _address,
@@ -76,10 +76,10 @@ client::handle::ptr client_impl::perform_async_request(method _method, std::stri
 }
 
 result client_impl::perform_request_impl(method _method, boost::string_view _address,
-                                         boost::string_view _body) {
+                                         boost::string_view _body, CURL* _easy) {
     const transfer_settings settings{m_address, m_timeout, m_shared_curl_data.get().get_ptr()};
     return perform_transfer(settings, _method, _address, _body,
-                            m_disabled_methods.count(_method) > 0);
+                            m_disabled_methods.count(_method) > 0, _easy);
 }
 
 result client_impl::perform_on_worker(method _method, boost::string_view _address,

@@ -39,8 +39,10 @@ public:
                                       std::string _body) override;
 
 private:
+    // On _easy, the calling thread's own handle for blocking requests, or, without one (the
+    // workers' requests), on a new easy handle.
     result perform_request_impl(method _method, boost::string_view _address,
-                                boost::string_view _body);
+                                boost::string_view _body, CURL* _easy = nullptr);
     handle::ptr perform_async_request_impl(method _method, std::string _address, std::string _body);
     // A worker's request: what it raises is logged and becomes the result's error text.
     result perform_on_worker(method _method, boost::string_view _address, boost::string_view _body);

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "core/exception.hpp"
+
 namespace tvk {
 namespace libs {
 namespace core {
@@ -39,13 +41,28 @@ void shared_curl_data::unlock(CURL*, curl_lock_data _data, void* _user) noexcept
     }
 }
 
-shared_curl_data& thread_curl_shares::get() {
+thread_curl_shares::thread_data& thread_curl_shares::data() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto& share = m_shares[std::this_thread::get_id()];
-    if (!share) {
-        share = std::make_unique<shared_curl_data>();
+    auto& data = m_shares[std::this_thread::get_id()];
+    if (!data) {
+        data = std::make_unique<thread_data>();
     }
-    return *share;
+    return *data;
+}
+
+shared_curl_data& thread_curl_shares::get() {
+    return data().share;
+}
+
+CURL* thread_curl_shares::easy_handle() {
+    // Only this thread reads or sets its own entry's handle.
+    thread_data& mine = data();
+    if (!mine.easy) {
+        CURL* const curl_handle = curl_easy_init();
+        TVK_CHECK(curl_handle != NULL);
+        mine.easy.reset(curl_handle);
+    }
+    return mine.easy.get();
 }
 
 }  // namespace http

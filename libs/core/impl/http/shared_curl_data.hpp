@@ -17,6 +17,10 @@ struct curl_share_deleter {
     void operator()(CURLSH* _share) const noexcept { curl_share_cleanup(_share); }
 };
 
+struct curl_easy_deleter {
+    void operator()(CURL* _handle) const noexcept { curl_easy_cleanup(_handle); }
+};
+
 // A libcurl share handle for connections, cookies, DNS and TLS sessions, with one mutex per
 // lock-data kind.
 class shared_curl_data {
@@ -40,14 +44,26 @@ private:
 // connection cache (or cookies) between threads that run transfers at the same time, and an
 // easy handle takes a single share handle; so each thread keeps its own connections, cookies,
 // DNS and TLS-session caches, and successive requests of one thread reuse its connections.
+// A thread also keeps one easy handle for its blocking requests, which saves making and
+// freeing one per request.
 class thread_curl_shares {
 public:
     // The calling thread's share data, made on its first request. Thread-safe.
     shared_curl_data& get();
+    // The calling thread's easy handle, made on its first call; only that thread uses it, one
+    // request at a time. Raises check_failed_exception when it cannot be made. Thread-safe.
+    CURL* easy_handle();
 
 private:
+    struct thread_data {
+        shared_curl_data share;
+        // Freed before the share that it uses.
+        std::unique_ptr<CURL, curl_easy_deleter> easy;
+    };
+    thread_data& data();
+
     std::mutex m_mutex;
-    std::map<std::thread::id, std::unique_ptr<shared_curl_data>> m_shares;
+    std::map<std::thread::id, std::unique_ptr<thread_data>> m_shares;
 };
 
 }  // namespace http

@@ -6,6 +6,7 @@
 
 #include "core/constants.hpp"
 #include "core/exception.hpp"
+#include "http/shared_curl_data.hpp"
 
 namespace tvk {
 namespace libs {
@@ -14,8 +15,9 @@ namespace http {
 
 namespace {
 
-struct curl_easy_deleter {
-    void operator()(CURL* _handle) const noexcept { curl_easy_cleanup(_handle); }
+// Resets the options of an easy handle that is used again; it keeps its connections.
+struct curl_easy_resetter {
+    void operator()(CURL* _handle) const noexcept { curl_easy_reset(_handle); }
 };
 
 struct curl_slist_deleter {
@@ -51,10 +53,17 @@ void ensure_curl_global_init() {
 }
 
 result perform_transfer(const transfer_settings& _settings, method _method,
-                        boost::string_view _address, boost::string_view _body, bool _disabled) {
-    // The easy handle is made first and freed last; the header list goes before it.
-    const std::unique_ptr<CURL, curl_easy_deleter> easy(curl_easy_init());
-    CURL* const curl_handle = easy.get();
+                        boost::string_view _address, boost::string_view _body, bool _disabled,
+                        CURL* _easy) {
+    // An own easy handle is made first and freed last. A given one is reset last, so that it
+    // keeps no pointer to the header list, the body or the answer of this request; every
+    // option is set again by the next one, as on a new handle.
+    std::unique_ptr<CURL, curl_easy_deleter> own;
+    std::unique_ptr<CURL, curl_easy_resetter> reused(_easy);
+    if (_easy == nullptr) {
+        own.reset(curl_easy_init());
+    }
+    CURL* const curl_handle = _easy != nullptr ? _easy : own.get();
     TVK_CHECK(curl_handle != NULL);
     std::unique_ptr<curl_slist, curl_slist_deleter> headers;
 

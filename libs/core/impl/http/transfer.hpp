@@ -27,9 +27,12 @@ struct transfer_settings {
 // Performs one request on the calling thread: _method on base_address + _address, with
 // _body as a JSON body unless it is empty. A _disabled method sends nothing and answers 200
 // with an empty body. Raises check_failed_exception when no easy handle can be made and
-// tvk::libs::core::exception for a method without a name.
+// tvk::libs::core::exception for a method without a name. The transfer uses _easy, whose
+// options are reset first (its connections and caches stay), or, without one, an easy
+// handle of its own.
 result perform_transfer(const transfer_settings& _settings, method _method,
-                        boost::string_view _address, boost::string_view _body, bool _disabled);
+                        boost::string_view _address, boost::string_view _body, bool _disabled,
+                        CURL* _easy = nullptr);
 
 }  // namespace http
 }  // namespace core
