@@ -2,6 +2,8 @@
 // that the service posts again, against 1 000 bare POSTs to the same server; once with the
 // tag alone and once among 100 000 zone events of other tags, over which the dispatcher walks
 // too. Between reboots a refusal from the device parks its enters, so that no resend mixes in.
+// The walk is also timed alone: a reboot of a registered tag in no zone, up to the post that
+// acknowledges a registration queued after it.
 
 #include <iostream>
 
@@ -18,7 +20,26 @@ const std::string rebooter_mac = "AA:BB:CC:DD:EE:01";
 struct variant_result {
     std::vector<double> service;  // seconds to the last enter
     std::vector<double> floor;    // seconds for as many bare posts
+    std::vector<double> idle;     // seconds from the reboot of a tag in no zone to the marker
+    std::vector<double> ack;      // seconds from an acknowledgement of no record to the marker
 };
+
+// _message from the tag _idle, which holds no zone event, then a registration of _marker,
+// which is registered already and only acknowledged: the time to that acknowledgement.
+double time_to_marker(stream_publisher& _publisher, const post_recorder& _posts,
+                      const std::string& _topic, const Json::Value& _message,
+                      const std::string& _marker) {
+    const std::size_t before = _posts.count();
+    const auto start = clock::now();
+    _publisher.publish(_topic, _message);
+    _publisher.publish("user_msg",
+                       test_support::site::user_msg(_marker, registration_frame(1), rebooter_mac));
+    const auto acknowledged = _posts.wait_for(before + 1, 10s);
+    if (!acknowledged) {
+        throw failure("the marker was not acknowledged");
+    }
+    return seconds_between(start, *acknowledged);
+}
 
 double measure_floor(test_support::location_site& _site, std::size_t _count) {
     bare_http http;
@@ -93,6 +114,24 @@ variant_result run_variant(const options& _options, std::size_t _zones, std::siz
         std::this_thread::sleep_for(200ms);
         result.floor.push_back((floor_before + measure_floor(site, _zones)) / 2);
     }
+
+    // Two more devices, of tags in no zone: one to reboot, one to mark the end.
+    for (const char* tag : {"idle", "marker"}) {
+        const std::size_t before = posts.count();
+        publisher.publish("user_msg",
+                          test_support::site::user_msg(tag, registration_frame(1), rebooter_mac));
+        if (!posts.wait_for(before + 1, 10s)) {
+            throw failure("a registration was not acknowledged");
+        }
+    }
+    std::this_thread::sleep_for(200ms);
+    for (int r = 0; r < 10 * _options.repetitions; ++r) {
+        result.idle.push_back(time_to_marker(
+            publisher, posts, "notify", test_support::site::device_notify("NA", "idle"), "marker"));
+        result.ack.push_back(time_to_marker(
+            publisher, posts, "user_msg",
+            test_support::site::user_msg("idle", "0400000177", rebooter_mac), "marker"));
+    }
     return result;
 }
 
@@ -123,6 +162,23 @@ int reboot_benchmark(const options& _options) {
               << "|---|---|---|---|---|\n";
     report("the tag's " + std::to_string(zones) + " alone", alone, zones);
     report("and " + std::to_string(zones * 100) + " of other tags", among, zones);
+
+    const auto milliseconds = [](const std::vector<double>& _seconds) {
+        std::vector<double> result;
+        for (const double value : _seconds) {
+            result.push_back(value * 1000);
+        }
+        return result;
+    };
+    std::cout << "\nthe walks alone, medians of " << alone.idle.size()
+              << " runs (min..max): a message from a registered tag in no zone, then a "
+                 "registration that is only acknowledged, ms to that acknowledgement\n\n"
+              << "| zone events held | reboot (walks the zone events) | acknowledgement of no "
+                 "record (walks the records) |\n|---|---|---|\n"
+              << "| " << zones << " | " << spread(milliseconds(alone.idle), 2) << " | "
+              << spread(milliseconds(alone.ack), 2) << " |\n"
+              << "| " << zones * 101 << " | " << spread(milliseconds(among.idle), 2) << " | "
+              << spread(milliseconds(among.ack), 2) << " |\n";
     return 0;
 }
 
