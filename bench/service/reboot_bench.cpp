@@ -2,8 +2,9 @@
 // that the service posts again, against 1 000 bare POSTs to the same server; once with the
 // tag alone and once among 100 000 zone events of other tags, over which the dispatcher walks
 // too. Between reboots a refusal from the device parks its enters, so that no resend mixes in.
-// The walk is also timed alone: a reboot of a registered tag in no zone, up to the post that
-// acknowledges a registration queued after it.
+// The walks are also timed alone: a reboot of a registered tag in no zone, and an
+// acknowledgement that matches no record, each up to the post that acknowledges a
+// registration queued after it.
 
 #include <iostream>
 
@@ -61,79 +62,93 @@ void check_enters(const post_recorder& _posts, std::size_t _from, std::size_t _c
     }
 }
 
-variant_result run_variant(const options& _options, std::size_t _zones, std::size_t _others) {
-    test_support::location_site site;
-    Json::Value tags(Json::arrayValue);
-    tags.append(test_support::site::tag(rebooter, rebooter_mac));
-    std::vector<std::pair<std::string, long long>> trackables = {{rebooter, 1700000000}};
-    for (std::size_t i = 0; i < _others; ++i) {
-        const std::string uid = "other-" + std::to_string(i);
-        tags.append(test_support::site::tag(uid));
-        trackables.emplace_back(uid, 1700000000);
-    }
-    Json::Value zones(Json::arrayValue);
-    for (std::size_t i = 0; i < _zones; ++i) {
-        zones.append(test_support::site::zone("zone-" + std::to_string(i),
-                                              static_cast<unsigned>(i + 1), zone_type, trackables));
-    }
-    site.set_trackable_objects(tags);
-    site.set_zones(zones);
-    stream_publisher publisher;
-    post_recorder posts(site.server());
+// One site and its service, the tag's device registered and its enters parked, and two more
+// devices of tags in no zone: one to send from, one to mark the end.
+class variant {
+public:
+    variant(const options& _options, std::size_t _zones, std::size_t _others)
+        : m_zones(_zones), m_posts(m_site.server()) {
+        Json::Value tags(Json::arrayValue);
+        tags.append(test_support::site::tag(rebooter, rebooter_mac));
+        std::vector<std::pair<std::string, long long>> trackables = {{rebooter, 1700000000}};
+        for (std::size_t i = 0; i < _others; ++i) {
+            const std::string uid = "other-" + std::to_string(i);
+            tags.append(test_support::site::tag(uid));
+            trackables.emplace_back(uid, 1700000000);
+        }
+        Json::Value zones(Json::arrayValue);
+        for (std::size_t i = 0; i < _zones; ++i) {
+            zones.append(test_support::site::zone(
+                "zone-" + std::to_string(i), static_cast<unsigned>(i + 1), zone_type, trackables));
+        }
+        m_site.set_trackable_objects(tags);
+        m_site.set_zones(zones);
 
-    std::cerr << "starting the service on " << _zones * (_others + 1) << " zone events\n";
-    service_instance service(_options, site, publisher, {zone_type});
-    service.wait_until_running(600s);
-
-    // The registration is acknowledged, then every enter of the tag goes out; the refusal
-    // then parks them all.
-    publisher.publish("user_msg",
-                      test_support::site::user_msg(rebooter, registration_frame(1), rebooter_mac));
-    if (!posts.wait_for(1 + _zones, 60s)) {
-        throw failure("the registration did not send the enters");
+        std::cerr << "starting the service on " << _zones * (_others + 1) << " zone events\n";
+        m_service = std::make_unique<service_instance>(_options, m_site, m_publisher,
+                                                       std::vector<std::string>{zone_type});
+        m_service->wait_until_running(600s);
+        // The registration is acknowledged, then every enter of the tag goes out.
+        register_device(rebooter, 1 + _zones);
+        park();
+        register_device("idle", 1);
+        register_device("marker", 1);
     }
-    publisher.publish("user_msg",
-                      test_support::site::user_msg(rebooter, refusal_frame(1, 1), rebooter_mac));
 
-    variant_result result;
-    for (int r = 0; r < _options.repetitions; ++r) {
+    // A reboot, timed to the last enter, and the floor before and after it.
+    void reboot_once() {
         std::this_thread::sleep_for(200ms);
-        const double floor_before = measure_floor(site, _zones);
-        const std::size_t before = posts.count();
+        const double floor_before = measure_floor(m_site, m_zones);
+        const std::size_t before = m_posts.count();
         const auto start = clock::now();
-        publisher.publish("notify", test_support::site::device_notify("NA", rebooter));
-        const auto last = posts.wait_for(before + _zones, 60s);
+        m_publisher.publish("notify", test_support::site::device_notify("NA", rebooter));
+        const auto last = m_posts.wait_for(before + m_zones, 60s);
         if (!last) {
             throw failure("the reboot did not send every enter");
         }
-        result.service.push_back(seconds_between(start, *last));
-        publisher.publish(
-            "user_msg", test_support::site::user_msg(rebooter, refusal_frame(1, 1), rebooter_mac));
-        check_enters(posts, before, _zones);
+        m_result.service.push_back(seconds_between(start, *last));
+        park();
+        check_enters(m_posts, before, m_zones);
         // The mean of the floors before and after brackets the reboot in time.
         std::this_thread::sleep_for(200ms);
-        result.floor.push_back((floor_before + measure_floor(site, _zones)) / 2);
+        m_result.floor.push_back((floor_before + measure_floor(m_site, m_zones)) / 2);
     }
 
-    // Two more devices, of tags in no zone: one to reboot, one to mark the end.
-    for (const char* tag : {"idle", "marker"}) {
-        const std::size_t before = posts.count();
-        publisher.publish("user_msg",
-                          test_support::site::user_msg(tag, registration_frame(1), rebooter_mac));
-        if (!posts.wait_for(before + 1, 10s)) {
-            throw failure("a registration was not acknowledged");
-        }
-    }
-    std::this_thread::sleep_for(200ms);
-    for (int r = 0; r < 10 * _options.repetitions; ++r) {
-        result.idle.push_back(time_to_marker(
-            publisher, posts, "notify", test_support::site::device_notify("NA", "idle"), "marker"));
-        result.ack.push_back(time_to_marker(
-            publisher, posts, "user_msg",
+    // The two walks, each timed to the marker.
+    void walks_once() {
+        m_result.idle.push_back(time_to_marker(m_publisher, m_posts, "notify",
+                                               test_support::site::device_notify("NA", "idle"),
+                                               "marker"));
+        m_result.ack.push_back(time_to_marker(
+            m_publisher, m_posts, "user_msg",
             test_support::site::user_msg("idle", "0400000177", rebooter_mac), "marker"));
     }
-    return result;
-}
+
+    const variant_result& result() const { return m_result; }
+
+private:
+    void register_device(const std::string& _tag, std::size_t _posts) {
+        const std::size_t before = m_posts.count();
+        m_publisher.publish(
+            "user_msg", test_support::site::user_msg(_tag, registration_frame(1), rebooter_mac));
+        if (!m_posts.wait_for(before + _posts, 60s)) {
+            throw failure("a registration did not get its posts");
+        }
+    }
+
+    // A refusal parks the enters, so that no resend mixes in.
+    void park() {
+        m_publisher.publish(
+            "user_msg", test_support::site::user_msg(rebooter, refusal_frame(1, 1), rebooter_mac));
+    }
+
+    std::size_t m_zones;
+    test_support::location_site m_site;
+    stream_publisher m_publisher;
+    post_recorder m_posts;
+    std::unique_ptr<service_instance> m_service;
+    variant_result m_result;
+};
 
 void report(const std::string& _name, const variant_result& _result, std::size_t _zones) {
     std::vector<double> service_ms, floor_ms, ratio, beyond;
@@ -152,8 +167,19 @@ void report(const std::string& _name, const variant_result& _result, std::size_t
 
 int reboot_benchmark(const options& _options) {
     const std::size_t zones = _options.count != 0 ? _options.count : 1000;
-    const variant_result alone = run_variant(_options, zones, 0);
-    const variant_result among = run_variant(_options, zones, 100);
+    // Both run side by side, measured in turn, so that both see the same load.
+    variant alone_run(_options, zones, 0);
+    variant among_run(_options, zones, 100);
+    for (int r = 0; r < _options.repetitions; ++r) {
+        alone_run.reboot_once();
+        among_run.reboot_once();
+    }
+    for (int r = 0; r < 10 * _options.repetitions; ++r) {
+        alone_run.walks_once();
+        among_run.walks_once();
+    }
+    const variant_result& alone = alone_run.result();
+    const variant_result& among = among_run.result();
 
     std::cout << "\nreboot of a tag in " << zones << " zones, medians of " << _options.repetitions
               << " runs (min..max):\n\n"

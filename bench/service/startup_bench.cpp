@@ -124,8 +124,10 @@ int startup_benchmark(const options& _options) {
     for (int r = 0; r < _options.repetitions; ++r) {
         const run_result none = run_once(_options, empty);
         const run_result only_tags = run_once(_options, tags_only);
+        // The parse floor brackets the run in time, as the machine's load changes.
+        const double parsed_before = measure_parse(full);
         const run_result all = run_once(_options, full);
-        const double parsed = measure_parse(full);
+        const double parsed = (parsed_before + measure_parse(full)) / 2;
         parse.push_back(parsed);
         transfer.push_back(measure_transfer(full));
         tags_load.push_back(all.tags_seconds);
@@ -150,7 +152,7 @@ int startup_benchmark(const options& _options) {
               << "| measure | value |\n|---|---|\n"
               << "| load, tags (GET of the tags to GET of the zones), s | " << spread(tags_load, 2)
               << " |\n"
-              << "| load, zones and start-up zone events (to the context filled), s | "
+              << "| load, zones and the start-up walk over them (to the context filled), s | "
               << spread(zones_load, 2) << " |\n"
               << "| load in all, s | " << spread(load, 2) << " |\n"
               << "| floor: bare jsoncpp parse of both bodies, s | " << spread(parse, 2) << " |\n"
