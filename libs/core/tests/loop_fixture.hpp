@@ -43,9 +43,13 @@ protected:
             TVK_SOURCE_LOCATION);
     }
 
+    // The location that a loop run without one of its caller's reports. A function, since
+    // the predefined function name has no value outside one.
+    static tvk::libs::core::source_location run_location() { return TVK_SOURCE_LOCATION; }
+
     // Runs the loop until something stops it; false when _limit passed first.
     bool run_bounded(std::chrono::milliseconds _limit = 5s, bool _catch_exceptions = false,
-                     tvk::libs::core::source_location _location = TVK_SOURCE_LOCATION) {
+                     tvk::libs::core::source_location _location = run_location()) {
         bool timed_out = false;
         const auto stopper = guard(_limit, timed_out);
         if (_catch_exceptions) {

@@ -76,7 +76,8 @@ private:
     void handle_ready(const boost::system::error_code& _ec, bool& _in_progress,
                       void (*_handle)(redisAsyncContext*));
 
-    events_loop& m_events_loop;
+    // Kept with the context that the loop and the logger serve; unused so far.
+    [[maybe_unused]] events_loop& m_events_loop;
     const component_logger& m_logger;
     redisAsyncContext* m_context;
     boost::asio::ip::tcp::socket m_socket;

@@ -35,7 +35,8 @@ private:
     };
 
     events_loop& m_events_loop;
-    const component_logger& m_logger;
+    // Kept with the command; unused so far.
+    [[maybe_unused]] const component_logger& m_logger;
     sync_context& m_sync;
     async_context& m_async;
     std::shared_ptr<data> m_data;

@@ -33,8 +33,9 @@ private:
         void operator()(redisContext* _context) const { redisFree(_context); }
     };
 
-    events_loop& m_events_loop;
-    const component_logger& m_logger;
+    // Kept with the context; unused so far.
+    [[maybe_unused]] events_loop& m_events_loop;
+    [[maybe_unused]] const component_logger& m_logger;
     std::unique_ptr<redisContext, context_deleter> m_context_ptr;
 };
 
