@@ -34,8 +34,10 @@ context_updater::context_updater(context::writable_context& _context,
     m_notify_subscription = _stream.subscribe("notify", [this](boost::string_view _message) {
         m_synchronizer->handle_notify(std::string(_message.data(), _message.size()));
     });
-    m_zone_event_subscription = _stream.subscribe(
-        "zone_event", [this](boost::string_view _message) { handle_zone_event(_message); });
+    m_zone_event_subscription =
+        _stream.subscribe("zone_event", [this](boost::string_view _message) {
+            handle_zone_event(m_context, m_config_zone_types, m_logger, _message);
+        });
     m_context.set_trackable_objects(m_synchronizer->make_trackable_objects(update_period));
     m_context.set_zones(m_synchronizer->make_zones(update_period));
 }
@@ -104,7 +106,10 @@ bool context_updater::tag_still_has_mac(const context::device& _device) const {
     return node && node->get_mac_address() == _device.get_mac();
 }
 
-void context_updater::handle_zone_event(boost::string_view _message) {
+void context_updater::handle_zone_event(context::writable_context& _context,
+                                        const std::set<std::string>& _zone_types,
+                                        const libs::core::logger& _logger,
+                                        boost::string_view _message) {
     const auto parse_result = libs::core::json::try_parse(_message);
     TVK_CHECK(parse_result.ok);
     // A top-level array, string, number or boolean raises jsoncpp's own error on the first
@@ -124,7 +129,7 @@ void context_updater::handle_zone_event(boost::string_view _message) {
     if (!obj_uid.isString() || !zone_uid.isString() || !zone_type.isString()) {
         return;
     }
-    if (m_config_zone_types.count(zone_type.asString()) == 0) {
+    if (_zone_types.count(zone_type.asString()) == 0) {
         return;
     }
     const Json::Value& action = message["action"];
@@ -137,20 +142,20 @@ void context_updater::handle_zone_event(boost::string_view _message) {
     const libs::core::timestamp time(std::chrono::milliseconds(
         static_cast<std::int64_t>(ts.asInt()) * 1000 + static_cast<std::int64_t>(ms.asInt())));
     if (action.asString() == "leave") {
-        m_context.take_zone_events().remove(uid, time);
+        _context.take_zone_events().remove(uid, time);
         return;
     }
 
-    const auto zone = m_context.get_zones().try_get(zone_uid.asString());
+    const auto zone = _context.get_zones().try_get(zone_uid.asString());
     if (!zone) {
-        m_logger.debug("Zone not found %1%").short_function(TVK_SOURCE_LOCATION) %
+        _logger.debug("Zone not found %1%").short_function(TVK_SOURCE_LOCATION) %
             zone_uid.asString();
         return;
     }
     const unsigned int zone_id = zone->get_zone_id().value_or(0);
-    auto event = m_context.take_zone_events().try_get(uid, time);
+    auto event = _context.take_zone_events().try_get(uid, time);
     if (!event) {
-        m_context.take_zone_events().add(
+        _context.take_zone_events().add(
             context::zone_event(uid, time, obj_uid.asString(), zone_uid.asString(),
                                 zone_type.asString(), zone_id),
             time);

@@ -35,13 +35,20 @@ public:
     // cannot be checked is logged and left out, its Redis entries kept.
     void initialize();
 
+    // Applies one "zone_event" message to the zone events of _context: the handler of the
+    // stream's messages, callable without a stream. A message that is not JSON raises
+    // check_failed_exception; a message with a missing or mistyped field, or of a zone type
+    // not in _zone_types, changes nothing.
+    static void handle_zone_event(context::writable_context& _context,
+                                  const std::set<std::string>& _zone_types,
+                                  const libs::core::logger& _logger, boost::string_view _message);
+
 private:
     void initialize_zone_events();
     void initialize_devices();
     // Whether the tag of _device still has a node with the device's MAC address; raises what
     // the tag's getters raise.
     bool tag_still_has_mac(const context::device& _device) const;
-    void handle_zone_event(boost::string_view _message);
 
     // Destroyed in reverse order: the subscriptions, then the synchroniser.
     libs::context_utils::context_synchronizer::ptr m_synchronizer;

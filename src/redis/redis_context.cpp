@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "core/exception.hpp"
+#include "core/redis/reader.hpp"
 
 namespace tvk {
 namespace redis {
@@ -83,6 +84,7 @@ context::context_ptr context::open() const {
     if (connection->err != 0) {
         TVK_THROW(std::string("Connection error: ") + connection->errstr);
     }
+    libs::core::redis::limit_array_replies(*connection->reader);
     const char* select_format = "SELECT %u";
     take_reply(connection.get(), redisCommand(connection.get(), select_format, m_db_number),
                select_format, TVK_SOURCE_LOCATION);

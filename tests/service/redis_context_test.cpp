@@ -423,6 +423,17 @@ TEST(redis_context_scan, a_cursor_that_is_not_a_number_raises) {
     }
 }
 
+TEST(redis_context_scan, an_array_announcing_too_many_elements_is_refused_unallocated) {
+    // Without a limit hiredis allocates 16 GiB for these few bytes before any element came.
+    scripted_server server([](const std::vector<std::string>& _words) -> std::string {
+        return _words[0] == "SMEMBERS" ? "*2147483647\r\n" : "+OK\r\n";
+    });
+    tvk::redis::context redis("127.0.0.1", server.port(), 0);
+    expect_that(error_of([&] { redis.get_set_members("s"); }),
+                raised("src/redis/redis_context.cpp",
+                       "Command: SMEMBERS, connection error: Out of memory"));
+}
+
 TEST(redis_context_reconnection, a_command_lost_on_the_wire_raises_once_and_the_next_reopens) {
     int hsets = 0;
     scripted_server server([&](const std::vector<std::string>& _words) -> std::string {

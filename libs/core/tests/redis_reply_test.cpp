@@ -3,9 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/redis/reader.hpp"
 #include "core/redis/reply.hpp"
 #include "core/redis/reply_type.hpp"
 #include "redis/context_impl.hpp"
@@ -167,4 +169,46 @@ TEST(redis_scan_step, the_cursor_is_an_unsigned_64_bit_number) {
         array_reply({text_reply(REDIS_REPLY_STRING, "0"), integer_reply(1)}));
     expect_raises([&] { redis::read_scan_step(keys_not_array); },
                   "Reply is not array, actual type: integer");
+}
+
+namespace {
+struct reader_deleter {
+    void operator()(redisReader* _reader) const noexcept { redisReaderFree(_reader); }
+};
+using reader_ptr = std::unique_ptr<redisReader, reader_deleter>;
+
+// The replies that _reader gives for _bytes; "error: <text>" ends them when it fails.
+std::vector<std::string> read_replies(redisReader& _reader, const std::string& _bytes) {
+    std::vector<std::string> read;
+    redisReaderFeed(&_reader, _bytes.data(), _bytes.size());
+    for (;;) {
+        void* raw = nullptr;
+        if (redisReaderGetReply(&_reader, &raw) != REDIS_OK) {
+            read.push_back(std::string("error: ") + _reader.errstr);
+            return read;
+        }
+        if (raw == nullptr) {
+            return read;
+        }
+        const reply got(static_cast<redisReply*>(raw));
+        read.push_back(redis::to_string(got.get_type()).to_string() + " " +
+                       std::to_string(got.get_type() == reply_type::ARRAY ? got.as_array().size()
+                                                                          : got.to_long_long()));
+    }
+}
+}  // namespace
+
+TEST(redis_reader, an_array_announcing_more_elements_than_the_limit_is_refused_unallocated) {
+    const reader_ptr limited(redisReaderCreate());
+    redis::limit_array_replies(*limited);
+    // 16 bytes would otherwise have hiredis allocate 16 GiB for the element pointers.
+    EXPECT_EQ(read_replies(*limited, "*2147483647\r\n"),
+              std::vector<std::string>{"error: Out of memory"});
+
+    const reader_ptr other(redisReaderCreate());
+    redis::limit_array_replies(*other);
+    redis::limit_array_replies(*other);
+    const std::string limit = std::to_string(redis::max_array_elements + 1);
+    EXPECT_EQ(read_replies(*other, ":7\r\n*2\r\n:1\r\n*0\r\n*" + limit + "\r\n"),
+              (std::vector<std::string>{"integer 7", "array 2", "error: Out of memory"}));
 }

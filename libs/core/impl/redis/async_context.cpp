@@ -11,6 +11,7 @@
 
 #include "core/async_operation_handle_impl.hpp"
 #include "core/exception.hpp"
+#include "core/redis/reader.hpp"
 
 namespace tvk {
 namespace libs {
@@ -155,6 +156,7 @@ async_context::async_context(events_loop& _events_loop, const component_logger& 
         }
         TVK_THROW("Cannot open connection to the redis server: " + text);
     }
+    limit_array_replies(*m_context->c.reader);
     try {
         // Asio gets a descriptor of its own: hiredis closes its descriptor when it frees the
         // context, whatever Asio still holds.

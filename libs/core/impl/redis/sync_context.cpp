@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/exception.hpp"
+#include "core/redis/reader.hpp"
 
 namespace tvk {
 namespace libs {
@@ -22,6 +23,7 @@ sync_context::sync_context(events_loop& _events_loop, const component_logger& _l
         TVK_THROW(std::string("Connection error: ") +
                   (m_context_ptr ? m_context_ptr->errstr : "can't allocate redis context"));
     }
+    limit_array_replies(*m_context_ptr->reader);
     std::string db = std::to_string(_db);
     std::vector<const char*> argv{"SELECT", db.c_str()};
     std::vector<std::size_t> argv_len{6, db.size()};
