@@ -12,17 +12,13 @@
 
 namespace tvk {
 
-namespace {
-// The period of the forced reloads of the server's lists.
-constexpr std::chrono::hours update_period(3);
-}  // namespace
-
 context_updater::context_updater(context::writable_context& _context,
                                  libs::core::http::client& _http_client,
                                  libs::core::message_stream& _stream,
                                  libs::core::events_loop& _loop, libs::core::logger& _logger,
                                  const std::set<std::string>& _zone_types,
-                                 external_storage& _storage)
+                                 external_storage& _storage,
+                                 std::chrono::nanoseconds _refresh_period)
     : m_synchronizer(
           libs::context_utils::context_synchronizer::create(_http_client, _loop, _logger))
     , m_context(_context)
@@ -38,8 +34,8 @@ context_updater::context_updater(context::writable_context& _context,
         _stream.subscribe("zone_event", [this](boost::string_view _message) {
             handle_zone_event(m_context, m_config_zone_types, m_logger, _message);
         });
-    m_context.set_trackable_objects(m_synchronizer->make_trackable_objects(update_period));
-    m_context.set_zones(m_synchronizer->make_zones(update_period));
+    m_context.set_trackable_objects(m_synchronizer->make_trackable_objects(_refresh_period));
+    m_context.set_zones(m_synchronizer->make_zones(_refresh_period));
 }
 
 void context_updater::initialize() {

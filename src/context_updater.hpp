@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/utility/string_view.hpp>
+#include <chrono>
 #include <set>
 #include <string>
 
@@ -19,13 +20,15 @@ namespace tvk {
 class context_updater {
 public:
     // Creates the synchroniser, hands it every "notify" message, subscribes "zone_event", then
-    // loads the trackable objects and the zones into _context, each refreshed every 3 hours.
-    // Blocks until the server answers; raises "Interrupted" once _loop has been stopped. The
-    // arguments must outlive the updater; no message is handled before the loop runs.
+    // loads the trackable objects and the zones into _context, each reloaded every
+    // _refresh_period (the service keeps 3 hours). Blocks until the server answers; raises
+    // "Interrupted" once _loop has been stopped. The arguments must outlive the updater; no
+    // message is handled before the loop runs.
     context_updater(context::writable_context& _context, libs::core::http::client& _http_client,
                     libs::core::message_stream& _stream, libs::core::events_loop& _loop,
                     libs::core::logger& _logger, const std::set<std::string>& _zone_types,
-                    external_storage& _storage);
+                    external_storage& _storage,
+                    std::chrono::nanoseconds _refresh_period = std::chrono::hours(3));
     context_updater(const context_updater&) = delete;
     context_updater& operator=(const context_updater&) = delete;
 

@@ -32,6 +32,9 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A write to a peer that has gone (hiredis writes with write()) fails with EPIPE and is
+    // reported by its caller, instead of ending the process.
+    ::signal(SIGPIPE, SIG_IGN);
     // Outlives the logger, whose destruction may wait for queued lines.
     boost::optional<signals_absorber> absorber;
     tvk::libs::core::logger logger("quillmere", "main");

@@ -81,6 +81,14 @@ context::context_ptr context::open() const {
     if (!connection) {
         TVK_THROW("Connection error: can't allocate redis context");
     }
+    // The connect time-out does not cover the commands: without one of their own, a server
+    // that takes the connection and never answers (stopped, cut off) would hold the service,
+    // signals included, for good.
+    struct timeval command_timeout {};
+    command_timeout.tv_sec = 5;
+    if (connection->err == 0) {
+        redisSetTimeout(connection.get(), command_timeout);
+    }
     if (connection->err != 0) {
         TVK_THROW(std::string("Connection error: ") + connection->errstr);
     }

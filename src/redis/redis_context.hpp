@@ -19,8 +19,9 @@ namespace tvk {
 namespace redis {
 
 // A blocking connection to one database of a Redis server. Every command raises
-// tvk::libs::core::exception for an error reply or a broken connection. A connection that
-// the server has closed is reopened before the next command is sent. One thread at a time.
+// tvk::libs::core::exception for an error reply or a broken connection, or when the server
+// has not answered within 5 seconds. A connection that the server has closed, or that failed,
+// is reopened before the next command is sent. One thread at a time.
 class context {
 public:
     // A command as zero-terminated texts, the command name first.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "test_support/debug_socket_collector.hpp"
+#include "test_support/eventually.hpp"
 #include "test_support/location_site.hpp"
 #include "test_support/process.hpp"
 #include "test_support/redis_data.hpp"
@@ -97,20 +98,17 @@ inline bool wait_for_count(const test_support::debug_socket_collector& _log,
         _timeout);
 }
 
-// Polls until _predicate holds; false at the deadline.
-template <class Predicate>
-bool eventually(Predicate&& _predicate, std::chrono::milliseconds _timeout = deadline) {
-    const auto until = std::chrono::steady_clock::now() + _timeout;
-    while (!_predicate()) {
-        if (std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using test_support::eventually;
 
 // Redis content as the service writes it.
+const std::string zone_events_set = "quillmere:zone_events:set";
+const std::string devices_set = "quillmere:devices:set";
+
+inline bool has_member(const test_support::redis_server& _redis, const std::string& _set,
+                       const std::string& _member) {
+    return test_support::redis_set(_redis, _set).count(_member) > 0;
+}
+
 inline std::string zone_event_key(const std::string& _uid) {
     return "quillmere:zone_events:" + _uid + ":fields";
 }

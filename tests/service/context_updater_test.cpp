@@ -16,13 +16,9 @@
 #include <vector>
 
 #include "context/context.hpp"
-#include "core/core.hpp"
-#include "core/events_loop.hpp"
 #include "core/logger.hpp"
-#include "external_storage.hpp"
-#include "redis/redis_context.hpp"
-#include "test_support/debug_socket_collector.hpp"
 #include "test_support/location_site.hpp"
+#include "updater_parts.hpp"
 
 namespace core = tvk::libs::core;
 namespace site = test_support::site;
@@ -79,24 +75,17 @@ private:
     std::vector<std::string> m_records;
 };
 
-class context_updater_test : public ::testing::Test {
+class context_updater_test : public ::testing::Test, protected updater_parts {
 protected:
-    context_updater_test() { m_logger.connect(m_log.endpoint()); }
+    context_updater_test() : updater_parts({"restricted", "workshop"}) {}
 
-    ~context_updater_test() override {
-        if (m_thread.joinable()) {
-            m_loop->stop();
-            m_thread.join();
-        }
-    }
+    ~context_updater_test() override { stop_loop(); }
 
     // Builds the updater over the site's lists and initializes it, before the loop runs,
     // then runs the loop on its own thread.
     void start() {
-        m_updater = std::make_unique<tvk::context_updater>(m_context, *m_client, *m_stream, *m_loop,
-                                                           m_logger, m_zone_types, m_storage);
-        m_updater->initialize();
-        m_thread = std::thread([this] { m_loop->run_catch_exceptions(TVK_SOURCE_LOCATION); });
+        build_updater();
+        run_loop();
     }
 
     // Publishes the "zone_event" _messages, then an enter of a tag of its own, and returns what
@@ -132,24 +121,9 @@ protected:
         return found;
     }
 
-    test_support::debug_socket_collector m_log;  // outlives the logger's linger
-    test_support::location_site m_site;
-    core::logger m_logger{"quillmere", "main"};
-    core::core::ptr m_core = core::core::create(m_logger);
-    core::events_loop::ptr m_loop = m_core->create_events_loop("main loop");
-    core::events_loop::work::ptr m_work = m_loop->create_work();
-    core::message_stream::ptr m_stream =
-        m_loop->create_zmq_message_stream(m_site.publisher().endpoint());
-    core::http::client::ptr m_client = m_loop->create_http_client(m_site.server().url(), 5s, {}, 1);
-    const std::set<std::string> m_zone_types{"restricted", "workshop"};
-    tvk::context::writable_context m_context;
-    tvk::redis::context m_redis{m_site.redis().address(), m_site.redis().port(), 0};
-    tvk::external_storage m_storage{m_context, m_redis, m_logger};
     recorder m_recorder;
     tvk::context::context::zone_events::subscription_handle m_recording =
         m_context.get_zone_events().subscribe(m_recorder);
-    std::unique_ptr<tvk::context_updater> m_updater;
-    std::thread m_thread;
     int m_sentinels = 0;
     int m_marks = 0;
 };

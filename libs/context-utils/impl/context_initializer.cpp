@@ -10,6 +10,12 @@ namespace tvk {
 namespace libs {
 namespace context_utils {
 
+namespace {
+std::string not_an_array(const std::string& _key) {
+    return "\"" + _key + "\" is not an array!";
+}
+}  // namespace
+
 context_initializer::context_initializer(core::http::client& _http_client,
                                          core::events_loop& _events_loop,
                                          const core::component_logger& _logger,
@@ -61,7 +67,7 @@ void context_initializer::on_node_creating(callback _callback) {
 
 bool context_initializer::for_each_object_on_server(const object_info& _info,
                                                     const bool_callback& _callback) {
-    return for_each_object(_info, perform_get_request(_info.m_rest_endpoint), _callback);
+    return for_each_object(_info, perform_get_request(_info), _callback);
 }
 
 core::async_operation_handle<core::http::result>::ptr context_initializer::get_objects_async(
@@ -82,7 +88,7 @@ bool context_initializer::for_each_object(const object_info& _info, const json_a
                                           const bool_callback& _callback) const {
     const Json::Value& objects = _answer.get_json()[_info.m_rest_json_name];
     if (!objects.isArray()) {
-        TVK_THROW("\"" + _info.m_rest_json_name + "\" is not an array!");
+        TVK_THROW(not_an_array(_info.m_rest_json_name));
     }
     for (const Json::Value& object : objects) {
         if (!_callback(json_object(object))) {
@@ -92,27 +98,46 @@ bool context_initializer::for_each_object(const object_info& _info, const json_a
     return true;
 }
 
-json_answer context_initializer::perform_get_request(const std::string& _address) {
+json_answer context_initializer::perform_get_request(const object_info& _info) {
     for (;;) {
         if (m_events_loop.is_stopped()) {
             TVK_THROW("Interrupted");
         }
-        const auto result = m_http_client.perform_request(core::http::method::get, _address);
-        if (result.ok()) {
-            return json_answer(core::json::parse(*result.data(), TVK_SOURCE_LOCATION));
+        const auto result =
+            m_http_client.perform_request(core::http::method::get, _info.m_rest_endpoint);
+        if (!result.ok()) {
+            log_failure(result, _info.m_rest_endpoint);
+        } else {
+            // A success that does not hold the list (an error page, a cut body) is a failed
+            // attempt too: nothing can be loaded from it, and the next one may do.
+            auto parsed = core::json::try_parse(*result.data());
+            if (!parsed.ok) {
+                log_failure(result.status_code(), _info.m_rest_endpoint,
+                            "parse error: " + parsed.error);
+            } else if (!parsed.result.isObject() ||
+                       !parsed.result[_info.m_rest_json_name].isArray()) {
+                log_failure(result.status_code(), _info.m_rest_endpoint,
+                            not_an_array(_info.m_rest_json_name));
+            } else {
+                return json_answer(std::move(parsed.result));
+            }
         }
-        log_failure(result, _address);
         std::this_thread::sleep_for(m_retry_period);
     }
 }
 
 void context_initializer::log_failure(const core::http::result& _result,
                                       const std::string& _address) const {
-    const auto code = _result.status_code();
     const auto error = _result.error();
+    log_failure(_result.status_code(), _address, error ? *error : std::string("{NONE}"));
+}
+
+void context_initializer::log_failure(const boost::optional<int>& _code,
+                                      const std::string& _address,
+                                      const std::string& _response) const {
     m_logger.error("Request failed with code: %1%, addr: %2%, response %3%")
             .location(TVK_SOURCE_LOCATION) %
-        (code ? *code : -1) % _address % (error ? *error : std::string("{NONE}"));
+        (_code ? *_code : -1) % _address % _response;
 }
 
 }  // namespace context_utils

@@ -55,10 +55,12 @@ public:
                          const bool_callback& _callback) const;
 
 private:
-    // Repeats the GET every retry period until it succeeds; raises "Interrupted" once the
-    // events loop has been stopped.
-    json_answer perform_get_request(const std::string& _address);
+    // Repeats the GET of _info's list every retry period until a success holds the list;
+    // raises "Interrupted" once the events loop has been stopped.
+    json_answer perform_get_request(const object_info& _info);
     void log_failure(const core::http::result& _result, const std::string& _address) const;
+    void log_failure(const boost::optional<int>& _code, const std::string& _address,
+                     const std::string& _response) const;
 
     core::http::client& m_http_client;
     core::events_loop& m_events_loop;

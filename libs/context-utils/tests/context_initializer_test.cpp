@@ -220,14 +220,28 @@ TEST_F(rest_loading, a_loop_stopped_before_the_load_sends_nothing) {
     EXPECT_EQ(m_server.request_count(), 0u);
 }
 
-TEST_F(rest_loading, a_success_that_is_not_json_is_not_repeated) {
-    for (const char* body : {"", "{", "<html></html>"}) {
+// An error page sent as a success, or a cut answer, holds nothing to load: it is one more
+// failed attempt.
+TEST_F(rest_loading, a_success_without_the_list_is_logged_and_repeated) {
+    const std::pair<const char*, const char*> answers[] = {
+        {"", "parse error: "},
+        {"{", "parse error: "},
+        {"<html></html>", "parse error: "},
+        {"null", R"("nodes" is not an array!)"},
+        {"[]", R"("nodes" is not an array!)"},
+        {R"({"nodes": {}})", R"("nodes" is not an array!)"},
+        {R"({"node": []})", R"("nodes" is not an array!)"},
+    };
+    m_server.answer("GET", "/api/private/nodes/", ok(R"({"nodes": [{"uid": "n1"}]})"));
+    for (const auto& answer : answers) {
         m_server.clear_requests();
-        m_server.answer("GET", "/api/private/nodes/", ok(body));
-        EXPECT_EQ(error_of([&] { uids_on_server(object_infos::node); }).rfind("parse error: ", 0),
-                  0u)
-            << body;
-        EXPECT_EQ(m_server.request_count(), 1u) << body;
+        m_server.answer_once("GET", "/api/private/nodes/", ok(answer.first));
+        EXPECT_EQ(uids_on_server(object_infos::node), strings{"n1"}) << answer.first;
+        EXPECT_EQ(m_server.request_count(), 2u) << answer.first;
+        EXPECT_TRUE(has_line(std::string("Request failed with code: 200, addr: "
+                                         "/api/private/nodes/, response ") +
+                             answer.second))
+            << answer.first;
     }
 }
 
@@ -331,12 +345,12 @@ TEST_F(rest_loading, a_creating_callback_may_replace_or_empty_its_own_slot) {
 }
 
 TEST_F(rest_loading, initialize_stops_at_an_exception) {
-    m_server.answer("GET", "/api/private/track_obj/", ok(R"({"trackableObjects": {}})"));
+    m_server.answer("GET", "/api/private/track_obj/", ok(R"({"trackableObjects": [{}]})"));
     m_server.answer("GET", "/api/private/zones/", ok(R"({"zones": []})"));
-    m_initializer.on_trackable_object_creating([](const json_object&) {});
+    m_initializer.on_trackable_object_creating(
+        [](const json_object&) { throw std::runtime_error("refused"); });
     m_initializer.on_zone_creating([](const json_object&) {});
-    EXPECT_EQ(error_of([&] { m_initializer.initialize(); }),
-              R"("trackableObjects" is not an array!)");
+    EXPECT_EQ(error_of([&] { m_initializer.initialize(); }), "other exception: refused");
     EXPECT_EQ(paths(), strings{"GET /api/private/track_obj/"});
 }
 

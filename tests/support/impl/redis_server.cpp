@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "test_support/free_port.hpp"
+#include "test_support/redis_data.hpp"
 
 namespace test_support {
 
@@ -46,8 +47,18 @@ bool send_all(int _fd, const std::string& _data) {
     return true;
 }
 
-// Reads until the reply looks complete for simple replies, or the deadline passes: enough
-// for the short replies tests inspect. Returns what was read.
+// True once _text holds one whole reply.
+bool is_complete_reply(const std::string& _text) {
+    try {
+        parse_redis_reply(_text);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Reads until one whole reply has come, or a short quiet period follows the first bytes, or
+// the deadline passes. Returns what was read.
 std::string read_reply(int _fd, std::chrono::milliseconds _timeout) {
     std::string reply;
     const auto deadline = std::chrono::steady_clock::now() + _timeout;
@@ -69,6 +80,9 @@ std::string read_reply(int _fd, std::chrono::milliseconds _timeout) {
             break;
         }
         reply.append(buffer, static_cast<std::size_t>(n));
+        if (is_complete_reply(reply)) {
+            break;
+        }
     }
     return reply;
 }
@@ -117,7 +131,20 @@ void redis_server::stop() {
         return;
     }
     m_process->send_signal(SIGTERM);
+    m_process->send_signal(SIGCONT);  // a frozen server ends too
     wait_until_stopped(std::chrono::seconds(5));
+}
+
+void redis_server::pause() {
+    if (m_process) {
+        m_process->send_signal(SIGSTOP);
+    }
+}
+
+void redis_server::resume() {
+    if (m_process) {
+        m_process->send_signal(SIGCONT);
+    }
 }
 
 void redis_server::kill() {

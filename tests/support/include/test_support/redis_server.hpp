@@ -28,6 +28,10 @@ public:
     void kill();
     // Starts the server again on the same port, with an empty data set; waits for PING.
     void start();
+    // Freezes the server (SIGSTOP): connections are still taken, nothing is answered.
+    void pause();
+    // Lets a frozen server go on (SIGCONT).
+    void resume();
 
     // True when the server answers PING within _timeout.
     bool ping(std::chrono::milliseconds _timeout = std::chrono::seconds(5)) const;

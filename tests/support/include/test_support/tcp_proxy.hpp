@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <vector>
+
+#include "test_support/polling_thread.hpp"
+
+namespace test_support {
+
+// A TCP relay on a free loopback port to a server on another loopback port, for faults of a
+// connection that the server itself cannot be made to show. Each client accepted gets a
+// connection of its own to the server; bytes go both ways unchanged, on a thread of its own.
+class tcp_proxy {
+public:
+    explicit tcp_proxy(int _server_port);
+    ~tcp_proxy();
+    tcp_proxy(const tcp_proxy&) = delete;
+    tcp_proxy& operator=(const tcp_proxy&) = delete;
+
+    int port() const { return m_port; }
+
+    // The next bytes that a client sends are not relayed. While the client is still sending,
+    // its connection is ended towards it (it reads the end of the stream), then reset: a
+    // server going away in the middle of a long request.
+    void break_next_request() { m_break_next = true; }
+    // The connections broken so far.
+    std::size_t broken_count() const { return m_broken; }
+
+private:
+    struct link {
+        int client = -1;
+        int server = -1;
+        bool breaking = false;
+        bool ended = false;  // the end of the stream has been sent to the client
+        std::chrono::steady_clock::time_point since;
+    };
+
+    void step();
+    void accept_client();
+    // Relays what _from has; false when the link is over.
+    bool relay(int _from, int _to);
+    // Moves a breaking link on; false once it is closed.
+    bool go_on_breaking(link& _link);
+    static void close_link(link& _link, bool _reset);
+
+    int m_listener = -1;
+    int m_port = 0;
+    int m_server_port = 0;
+    std::vector<link> m_links;  // the thread's own
+    std::atomic<bool> m_break_next{false};
+    std::atomic<std::size_t> m_broken{0};
+    polling_thread m_thread;  // last: stopped before the sockets close
+};
+
+}  // namespace test_support
