@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/json.hpp"
+
 namespace bench {
 
 double seconds_between(clock::time_point _from, clock::time_point _to) {
@@ -73,7 +75,7 @@ void stream_publisher::publish(const std::string& _topic, const std::string& _te
 }
 
 void stream_publisher::publish(const std::string& _topic, const Json::Value& _message) {
-    publish(_topic, compact(_message));
+    publish(_topic, tvk::libs::core::json::to_string(_message));
 }
 
 void stream_publisher::publish_all(std::vector<std::string> _frames) {
@@ -191,16 +193,10 @@ boost::optional<clock::time_point> list_server::wait_for_get_after(
     return m_state->times.back();
 }
 
-std::string compact(const Json::Value& _value) {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    return Json::writeString(builder, _value);
-}
-
 std::string list_body(const std::string& _key, const Json::Value& _list) {
     Json::Value answer(Json::objectValue);
     answer[_key] = _list;
-    return compact(answer);
+    return tvk::libs::core::json::to_string(answer);
 }
 
 memory_use read_memory(pid_t _pid) {
@@ -389,7 +385,7 @@ std::string frame_body(const std::string& _uid, const std::string& _hex) {
     Json::Value body(Json::objectValue);
     body["uid"] = _uid;
     body["data"]["hex"] = _hex;
-    return compact(body);
+    return tvk::libs::core::json::to_string(body);
 }
 
 }  // namespace bench

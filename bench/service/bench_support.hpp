@@ -138,7 +138,6 @@ private:
 
 // The body the location server sends for a list: {"<key>": <list>}, compact.
 std::string list_body(const std::string& _key, const Json::Value& _list);
-std::string compact(const Json::Value& _value);
 
 // Resident memory of a process, in KiB, from /proc.
 struct memory_use {

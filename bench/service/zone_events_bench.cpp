@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "bench_support.hpp"
+#include "core/json.hpp"
 
 namespace bench {
 
@@ -119,11 +120,11 @@ run_result run_once(const options& _options, test_support::location_site& _site,
         const auto event = event_of(i);
         frames.push_back(
             "#zone_event " +
-            compact(test_support::site::zone_event(
+            tvk::libs::core::json::to_string(test_support::site::zone_event(
                 tag_uid(event.first), zone_uid(event.second), zone_type, "enter",
                 1700000000 + static_cast<long long>(i / 1000), static_cast<long long>(i % 1000))));
     }
-    frames.push_back("#user_msg " + compact(test_support::site::user_msg(
+    frames.push_back("#user_msg " + tvk::libs::core::json::to_string(test_support::site::user_msg(
                                         "marker", registration_frame(1), "AA:BB:CC:DD:EE:FF")));
     const std::size_t expected = _posts.count() + (_devices ? _count : 0) + 1;
     const auto start = clock::now();

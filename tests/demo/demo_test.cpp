@@ -8,9 +8,9 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "test_support/eventually.hpp"
 #include "test_support/process.hpp"
 
 // scripts/demo as a newcomer runs it, with the binaries of this build.
@@ -94,11 +94,13 @@ TEST(demo, shortened_shows_an_acknowledged_enter_a_resend_and_a_leave) {
 TEST(demo, interrupted_stops_the_service_and_redis_and_leaves_nothing) {
     test_support::temporary_directory temporary;
     test_support::child_process demo("/usr/bin/env", demo_command(temporary.path(), {}));
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (demo.standard_output().find("The device of forklift-1 registers") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline && !demo.wait(0ms)) {
-        std::this_thread::sleep_for(20ms);
-    }
+    test_support::eventually(
+        [&] {
+            return demo.standard_output().find("The device of forklift-1 registers") !=
+                       std::string::npos ||
+                   demo.wait(0ms);
+        },
+        30s);
     demo.send_signal(SIGINT);
     ASSERT_TRUE(demo.wait(30s));
     const auto output = demo.standard_output();

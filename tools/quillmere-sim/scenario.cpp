@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/json.hpp"
 #include "devices.hpp"
 #include "frame_text.hpp"
 #include "hex_frame.hpp"
@@ -457,11 +458,9 @@ private:
     // A frame posted to the location server for a device: shown, answered as the device
     // plans, and kept for the scenario's waits. Runs on the server's thread.
     void take_post(const std::string& _body) {
-        Json::Value body;
-        std::string errors;
-        const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
-        if (!reader->parse(_body.data(), _body.data() + _body.size(), &body, &errors) ||
-            !body.isObject() || !body["uid"].isString() || !body["data"].isObject() ||
+        const auto parsed = tvk::libs::core::json::try_parse(_body);
+        const Json::Value& body = parsed.result;
+        if (!parsed.ok || !body.isObject() || !body["uid"].isString() || !body["data"].isObject() ||
             !body["data"]["hex"].isString()) {
             m_timeline.line("post", "not a frame: " + _body);
             return;
