@@ -78,6 +78,18 @@ void same_view_twice(const char* _name, Get&& _get) {
     }
 }
 
+// A nested view that may be absent: the same view both times, and _read of it when present.
+template <class Get, class Read>
+void read_nested(const char* _name, Get&& _get, Read&& _read) {
+    same_view_twice(_name, _get);
+    guarded([&] {
+        const auto view = _get();
+        if (view) {
+            _read(*view);
+        }
+    });
+}
+
 void read_all(const objects::zone& _zone) {
     same_twice("zone uid", [&] { return _zone.get_uid(); });
     same_twice("zone project_uid", [&] { return _zone.get_project_uid(); });
@@ -97,13 +109,11 @@ void read_all(const objects::zone& _zone) {
                [&] { return copied(_zone.get_trackable_object_uid()); });
     same_twice("zone zone_exceptions", [&] { return _zone.get_zone_exceptions(); });
     same_twice("zone zone_exceptions_groups", [&] { return _zone.get_zone_exceptions_groups(); });
-    same_view_twice("zone user_params", [&] { return _zone.get_user_params(); });
-    guarded([&] {
-        const auto params = _zone.get_user_params();
-        if (params) {
-            same_twice("zone max_occupancy", [&] { return params->get_max_occupancy(); });
-        }
-    });
+    read_nested(
+        "zone user_params", [&] { return _zone.get_user_params(); },
+        [](const auto& _params) {
+            same_twice("zone max_occupancy", [&] { return _params.get_max_occupancy(); });
+        });
     guarded([&] {
         const auto& geometry = _zone.get_zone_geometry();
         same_twice("zone radius", [&] { return geometry.get_radius(); });
@@ -141,24 +151,20 @@ void read_all(const objects::trackable_object& _object) {
     same_twice("tag default_height", [&] { return _object.get_default_height(); });
     same_twice("tag type", [&] { return _object.get_type(); });
     same_twice("tag category", [&] { return _object.get_category(); });
-    same_view_twice("tag node", [&] { return _object.get_node(); });
-    guarded([&] {
-        const auto node = _object.get_node();
-        if (node) {
-            same_twice("tag node responsive", [&] { return node->get_responsive(); });
-            same_twice("tag node mac_address", [&] { return node->get_mac_address(); });
-        }
-    });
-    same_view_twice("tag position", [&] { return _object.get_position(); });
-    guarded([&] {
-        const auto position = _object.get_position();
-        if (position) {
-            same_twice("tag position x", [&] { return position->get_x(); });
-            same_twice("tag position y", [&] { return position->get_y(); });
-            same_twice("tag position z", [&] { return position->get_z(); });
-            same_twice("tag position sl_id", [&] { return position->get_sl_id(); });
-        }
-    });
+    read_nested(
+        "tag node", [&] { return _object.get_node(); },
+        [](const auto& _node) {
+            same_twice("tag node responsive", [&] { return _node.get_responsive(); });
+            same_twice("tag node mac_address", [&] { return _node.get_mac_address(); });
+        });
+    read_nested(
+        "tag position", [&] { return _object.get_position(); },
+        [](const auto& _position) {
+            same_twice("tag position x", [&] { return _position.get_x(); });
+            same_twice("tag position y", [&] { return _position.get_y(); });
+            same_twice("tag position z", [&] { return _position.get_z(); });
+            same_twice("tag position sl_id", [&] { return _position.get_sl_id(); });
+        });
     guarded([&] {
         const auto& config = _object.get_tag_config();
         same_twice("tag stationary", [&] { return config.get_stationary(); });
@@ -169,23 +175,20 @@ void read_all(const objects::trackable_object& _object) {
                     return true;
                 });
         });
-        same_view_twice("tag t2t_cfg", [&] { return config.get_t2t_cfg(); });
-        guarded([&] {
-            const auto cfg = config.get_t2t_cfg();
-            if (!cfg) {
-                return;
-            }
-            same_twice("t2t role", [&] { return copied(cfg->get_role()); });
-            same_twice("t2t alarm_back", [&] { return cfg->get_alarm_back(); });
-            same_twice("t2t distance", [&] { return cfg->get_distance(); });
-            same_twice("t2t angle", [&] { return cfg->get_angle(); });
-            same_twice("t2t delay", [&] { return cfg->get_delay(); });
-            same_twice("t2t pin", [&] { return copied(cfg->get_pin()); });
-            same_twice("t2t alert_distance", [&] { return cfg->get_alert_distance(); });
-            same_twice("t2t safe_distance", [&] { return cfg->get_safe_distance(); });
-            same_twice("t2t buzzer", [&] { return cfg->get_buzzer(); });
-            same_twice("t2t haptic", [&] { return cfg->get_haptic(); });
-        });
+        read_nested(
+            "tag t2t_cfg", [&] { return config.get_t2t_cfg(); },
+            [](const auto& _cfg) {
+                same_twice("t2t role", [&] { return copied(_cfg.get_role()); });
+                same_twice("t2t alarm_back", [&] { return _cfg.get_alarm_back(); });
+                same_twice("t2t distance", [&] { return _cfg.get_distance(); });
+                same_twice("t2t angle", [&] { return _cfg.get_angle(); });
+                same_twice("t2t delay", [&] { return _cfg.get_delay(); });
+                same_twice("t2t pin", [&] { return copied(_cfg.get_pin()); });
+                same_twice("t2t alert_distance", [&] { return _cfg.get_alert_distance(); });
+                same_twice("t2t safe_distance", [&] { return _cfg.get_safe_distance(); });
+                same_twice("t2t buzzer", [&] { return _cfg.get_buzzer(); });
+                same_twice("t2t haptic", [&] { return _cfg.get_haptic(); });
+            });
     });
 }
 
@@ -210,37 +213,31 @@ void read_all(const objects::win_anchor& _anchor) {
     same_twice("anchor project_uid", [&] { return _anchor.get_project_uid(); });
     same_twice("anchor company_uid", [&] { return _anchor.get_company_uid(); });
     same_twice("anchor updated_at", [&] { return _anchor.get_updated_at(); });
-    same_view_twice("anchor node", [&] { return _anchor.get_node(); });
-    guarded([&] {
-        const auto node = _anchor.get_node();
-        if (node) {
-            same_twice("anchor node responsive", [&] { return node->get_responsive(); });
-            same_twice("anchor node mac_address", [&] { return node->get_mac_address(); });
-            same_twice("anchor node node_id", [&] { return node->get_node_id(); });
-        }
-    });
-    same_view_twice("anchor position", [&] { return _anchor.get_position(); });
-    guarded([&] {
-        const auto position = _anchor.get_position();
-        if (position) {
-            same_twice("anchor position x", [&] { return position->get_x(); });
-            same_twice("anchor position y", [&] { return position->get_y(); });
-            same_twice("anchor position z", [&] { return position->get_z(); });
-        }
-    });
+    read_nested(
+        "anchor node", [&] { return _anchor.get_node(); },
+        [](const auto& _node) {
+            same_twice("anchor node responsive", [&] { return _node.get_responsive(); });
+            same_twice("anchor node mac_address", [&] { return _node.get_mac_address(); });
+            same_twice("anchor node node_id", [&] { return _node.get_node_id(); });
+        });
+    read_nested(
+        "anchor position", [&] { return _anchor.get_position(); },
+        [](const auto& _position) {
+            same_twice("anchor position x", [&] { return _position.get_x(); });
+            same_twice("anchor position y", [&] { return _position.get_y(); });
+            same_twice("anchor position z", [&] { return _position.get_z(); });
+        });
 }
 
 void read_all(const objects::node& _node) {
     same_twice("node uid", [&] { return _node.get_uid(); });
     same_twice("node mac_address", [&] { return _node.get_mac_address(); });
     same_twice("node updated_at", [&] { return _node.get_updated_at(); });
-    same_view_twice("node status", [&] { return _node.get_status(); });
-    guarded([&] {
-        const auto status = _node.get_status();
-        if (status) {
-            same_twice("node ext_pow", [&] { return status->get_ext_pow(); });
-        }
-    });
+    read_nested(
+        "node status", [&] { return _node.get_status(); },
+        [](const auto& _status) {
+            same_twice("node ext_pow", [&] { return _status.get_ext_pow(); });
+        });
 }
 
 // Builds the view of one kind from _json (a REST element or a notification) and reads it.
