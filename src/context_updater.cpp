@@ -119,13 +119,14 @@ void context_updater::handle_zone_event(context::writable_context& _context,
     if (!ms.isInt()) {
         return;
     }
-    const Json::Value& obj_uid = message["obj_uid"];
-    const Json::Value& zone_uid = message["zone_uid"];
-    const Json::Value& zone_type = message["zone_type_name"];
-    if (!obj_uid.isString() || !zone_uid.isString() || !zone_type.isString()) {
+    const Json::Value& obj_uid_value = message["obj_uid"];
+    const Json::Value& zone_uid_value = message["zone_uid"];
+    const Json::Value& zone_type_value = message["zone_type_name"];
+    if (!obj_uid_value.isString() || !zone_uid_value.isString() || !zone_type_value.isString()) {
         return;
     }
-    if (_zone_types.count(zone_type.asString()) == 0) {
+    const std::string zone_type = zone_type_value.asString();
+    if (_zone_types.count(zone_type) == 0) {
         return;
     }
     const Json::Value& action = message["action"];
@@ -133,7 +134,9 @@ void context_updater::handle_zone_event(context::writable_context& _context,
         return;
     }
 
-    const std::string uid = context::zone_event::make_uid(obj_uid.asString(), zone_uid.asString());
+    const std::string obj_uid = obj_uid_value.asString();
+    const std::string zone_uid = zone_uid_value.asString();
+    const std::string uid = context::zone_event::make_uid(obj_uid, zone_uid);
     // Signed arithmetic: a negative "ms" moves the time back instead of wrapping around.
     const libs::core::timestamp time(std::chrono::milliseconds(
         static_cast<std::int64_t>(ts.asInt()) * 1000 + static_cast<std::int64_t>(ms.asInt())));
@@ -142,26 +145,23 @@ void context_updater::handle_zone_event(context::writable_context& _context,
         return;
     }
 
-    const auto zone = _context.get_zones().try_get(zone_uid.asString());
+    const auto zone = _context.get_zones().try_get(zone_uid);
     if (!zone) {
-        _logger.debug("Zone not found %1%").short_function(TVK_SOURCE_LOCATION) %
-            zone_uid.asString();
+        _logger.debug("Zone not found %1%").short_function(TVK_SOURCE_LOCATION) % zone_uid;
         return;
     }
     const unsigned int zone_id = zone->get_zone_id().value_or(0);
     auto event = _context.take_zone_events().try_get(uid, time);
     if (!event) {
         _context.take_zone_events().add(
-            context::zone_event(uid, time, obj_uid.asString(), zone_uid.asString(),
-                                zone_type.asString(), zone_id),
-            time);
+            context::zone_event(uid, time, obj_uid, zone_uid, zone_type, zone_id), time);
         return;
     }
     // The observers hear one update when the write access ends, changed or not.
     (*event)->set_ts(time);
-    (*event)->set_obj_uid(obj_uid.asString());
-    (*event)->set_zone_uid(zone_uid.asString());
-    (*event)->set_zone_type(zone_type.asString());
+    (*event)->set_obj_uid(obj_uid);
+    (*event)->set_zone_uid(zone_uid);
+    (*event)->set_zone_type(zone_type);
     (*event)->set_zone_id(zone_id);
 }
 
