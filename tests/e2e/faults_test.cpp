@@ -28,13 +28,8 @@ const std::string zones_path = "/api/private/zones/";
 
 // A site with one restricted zone Z1 (zone id 17) and the tags T1 and T2, each with a node.
 void one_zone_two_tags(test_support::location_site& _site) {
-    Json::Value tags(Json::arrayValue);
-    tags.append(site::tag("T1", "AA:01"));
-    tags.append(site::tag("T2", "AA:02"));
-    _site.set_trackable_objects(tags);
-    Json::Value zones(Json::arrayValue);
-    zones.append(site::zone("Z1", 17, "restricted"));
-    _site.set_zones(zones);
+    _site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), site::tag("T2", "AA:02")}));
+    _site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
 }
 
 test_support::http_answer answer(int _status, const std::string& _body,
@@ -352,9 +347,7 @@ TEST(e2e_faults, bursts_of_events_acknowledgements_and_notices_are_all_handled) 
         store_device(redis, uid, "MAC" + uid, site::iso_time(1690000100));
     }
     world.site.set_trackable_objects(tag_list);
-    Json::Value zones(Json::arrayValue);
-    zones.append(site::zone("Z1", 17, "restricted"));
-    world.site.set_zones(zones);
+    world.site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
     // The devices acknowledge every enter and leave at once.
     world.site.server().answer_with(
         "POST", test_support::location_site::user_msg_path,

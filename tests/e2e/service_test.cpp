@@ -15,7 +15,6 @@
 
 using namespace e2e;
 using test_support::redis_hash;
-using test_support::redis_keys;
 using test_support::redis_set;
 namespace site = test_support::site;
 
@@ -92,11 +91,10 @@ TEST(e2e_service, start_up_restores_the_context_and_sends_the_enters_one_second_
     t5["node"]["responsive"] = true;
     tags.append(t5);
     world.site.set_trackable_objects(tags);  // T4 is gone: dropped
-    Json::Value zones(Json::arrayValue);
-    zones.append(site::zone("Z1", 17, "restricted", {{"T1", 1700000001}, {"T2", 1700000002}}));
-    zones.append(site::zone("Z2", 18, "parking", {{"T1", 1700000003}}));
-    zones.append(site::zone("Z3", 19, "restricted", {{"T5", 1700000005}}));
-    world.site.set_zones(zones);
+    world.site.set_zones(
+        site::list({site::zone("Z1", 17, "restricted", {{"T1", 1700000001}, {"T2", 1700000002}}),
+                    site::zone("Z2", 18, "parking", {{"T1", 1700000003}}),
+                    site::zone("Z3", 19, "restricted", {{"T5", 1700000005}})}));
 
     auto service = world.start();
     ASSERT_TRUE(world.site.wait_for_frame_count(1, deadline));
@@ -152,12 +150,9 @@ TEST(e2e_service, start_up_restores_the_context_and_sends_the_enters_one_second_
 TEST(e2e_service, a_device_registers_is_resent_to_refuses_reboots_and_survives_a_restart) {
     service_site world;
     const auto& redis = world.site.redis();
-    Json::Value tags(Json::arrayValue);
-    tags.append(site::tag("T7", "AA:07"));
-    world.site.set_trackable_objects(tags);
-    Json::Value zones(Json::arrayValue);
-    zones.append(site::zone("Z1", 17, "restricted"));
-    zones.append(site::zone("Z3", 19, "restricted"));
+    world.site.set_trackable_objects(site::list({site::tag("T7", "AA:07")}));
+    Json::Value zones =
+        site::list({site::zone("Z1", 17, "restricted"), site::zone("Z3", 19, "restricted")});
     world.site.set_zones(zones);
     auto service = world.start_and_wait_until_initialized();
 
@@ -235,12 +230,8 @@ TEST(e2e_service, a_device_registers_is_resent_to_refuses_reboots_and_survives_a
 TEST(e2e_service, bad_input_on_each_topic_is_logged_and_the_next_message_handled) {
     service_site world;
     const auto& redis = world.site.redis();
-    Json::Value tags(Json::arrayValue);
-    tags.append(site::tag("T8", "AA:08"));
-    world.site.set_trackable_objects(tags);
-    Json::Value zones(Json::arrayValue);
-    zones.append(site::zone("Z1", 17, "restricted"));
-    world.site.set_zones(zones);
+    world.site.set_trackable_objects(site::list({site::tag("T8", "AA:08")}));
+    world.site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
     auto service = world.start_and_wait_until_initialized();
 
     // Frames without "{" never reach a handler; these reach one and are not JSON.
@@ -285,13 +276,9 @@ TEST(e2e_service, with_modify_server_state_false_nothing_is_posted_and_redis_fol
     world.config["debug"]["modify_server_state"] = false;
     const auto& redis = world.site.redis();
     store_device(redis, "T9", "AA:09", site::iso_time(1690000100));
-    Json::Value tags(Json::arrayValue);
-    tags.append(site::tag("T9", "AA:09"));
-    tags.append(site::tag("T10", "AA:10"));
-    world.site.set_trackable_objects(tags);
-    Json::Value zones(Json::arrayValue);
-    zones.append(site::zone("Z1", 17, "restricted", {{"T9", 1700000001}}));
-    world.site.set_zones(zones);
+    world.site.set_trackable_objects(
+        site::list({site::tag("T9", "AA:09"), site::tag("T10", "AA:10")}));
+    world.site.set_zones(site::list({site::zone("Z1", 17, "restricted", {{"T9", 1700000001}})}));
     auto service = world.start_and_wait_until_initialized();
     EXPECT_TRUE(world.log.wait_for_line_containing("To BRUQ T9: " + enter_frame(1, 17), deadline));
 

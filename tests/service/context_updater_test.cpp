@@ -128,14 +128,6 @@ protected:
     int m_marks = 0;
 };
 
-Json::Value list(std::initializer_list<Json::Value> _items) {
-    Json::Value result(Json::arrayValue);
-    for (const auto& item : _items) {
-        result.append(item);
-    }
-    return result;
-}
-
 }  // namespace
 
 TEST_F(context_updater_test, start_up_adds_the_trackables_of_configured_zones_with_their_times) {
@@ -144,7 +136,7 @@ TEST_F(context_updater_test, start_up_adds_the_trackables_of_configured_zones_wi
     broken["trackables_in_zone"][0]["entered"].removeMember("time");
     Json::Value without_id = site::zone("Z5", 0, "workshop", {{"T3", 1700000051}});
     without_id.removeMember("zone_id");
-    m_site.set_zones(list({
+    m_site.set_zones(site::list({
         site::zone("Z1", 17, "restricted",
                    {{"T1", 1700000001}, {"T2", 1700000002}, {"T3", 1700000003}}),
         site::zone("Z2", 18, "parking", {{"T1", 1700000011}}),
@@ -168,7 +160,8 @@ TEST_F(context_updater_test, start_up_adds_the_trackables_of_configured_zones_wi
 }
 
 TEST_F(context_updater_test, zone_event_messages_add_update_and_remove_zone_events) {
-    m_site.set_zones(list({site::zone("Z1", 17, "restricted"), site::zone("Z2", 18, "workshop")}));
+    m_site.set_zones(
+        site::list({site::zone("Z1", 17, "restricted"), site::zone("Z2", 18, "workshop")}));
     start();
     Json::Value ts_text = site::zone_event("T1", "Z1", "restricted", "enter", 1700000000);
     ts_text["ts"] = "1700000000";
@@ -208,7 +201,7 @@ TEST_F(context_updater_test, zone_event_messages_add_update_and_remove_zone_even
 }
 
 TEST_F(context_updater_test, a_message_that_is_not_json_is_logged_by_the_loop) {
-    m_site.set_zones(list({site::zone("Z1", 17, "restricted")}));
+    m_site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
     start();
     EXPECT_EQ(handle({"{not JSON",
                       text(site::zone_event("T1", "Z1", "restricted", "enter", 1700000000))}),

@@ -58,11 +58,12 @@ private:
     strings m_events;
 };
 
-Json::Value list(std::initializer_list<Json::Value> _items) {
-    Json::Value result(Json::arrayValue);
-    for (const auto& item : _items) {
-        result.append(item);
-    }
+test_support::http_answer answer(int _status, const std::string& _body,
+                                 std::chrono::milliseconds _delay = 0ms) {
+    test_support::http_answer result;
+    result.status = _status;
+    result.body = _body;
+    result.delay = _delay;
     return result;
 }
 
@@ -77,15 +78,6 @@ struct refresh_fault {
 
 void PrintTo(const refresh_fault& _fault, std::ostream* _out) {
     *_out << _fault.name;
-}
-
-test_support::http_answer answer(int _status, const std::string& _body,
-                                 std::chrono::milliseconds _delay = 0ms) {
-    test_support::http_answer result;
-    result.status = _status;
-    result.body = _body;
-    result.delay = _delay;
-    return result;
 }
 
 class refresh_faults : public ::testing::TestWithParam<refresh_fault>, protected updater_parts {
@@ -129,7 +121,6 @@ protected:
     boost::optional<tvk::context::context::trackable_objects::subscription_handle>
         m_tags_subscription;
     boost::optional<tvk::context::context::zones::subscription_handle> m_zones_subscription;
-    std::thread m_thread;
 };
 
 }  // namespace
@@ -141,9 +132,9 @@ TEST_P(refresh_faults, a_failed_refresh_changes_nothing_and_the_next_one_applies
     redis.command({"SADD", "quillmere:devices:set", "T1"});
     redis.command({"HSET", "quillmere:devices:T1:fields", "uid", "T1", "mac_address", "AA:01",
                    "create_time", site::iso_time(1690000100), "is_full", "false"});
-    m_site.set_trackable_objects(list({site::tag("T1", "AA:01"), site::tag("T2", "AA:02")}));
-    m_site.set_zones(list({site::zone("Z1", 17, "restricted", {{"T1", 1700000001}}),
-                           site::zone("Z2", 18, "restricted")}));
+    m_site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), site::tag("T2", "AA:02")}));
+    m_site.set_zones(site::list({site::zone("Z1", 17, "restricted", {{"T1", 1700000001}}),
+                                 site::zone("Z2", 18, "restricted")}));
     start(fault.period);
     ASSERT_EQ(stored_devices(), std::set<std::string>{"T1"});
 
@@ -151,8 +142,8 @@ TEST_P(refresh_faults, a_failed_refresh_changes_nothing_and_the_next_one_applies
     // gone.
     m_site.server().answer_once("GET", "/api/private/track_obj/", fault.answer);
     m_site.server().answer_once("GET", "/api/private/zones/", fault.answer);
-    m_site.set_trackable_objects(list({site::tag("T1"), site::tag("T2", "AA:02")}));
-    m_site.set_zones(list({site::zone("Z1", 17, "restricted", {{"T1", 1700000001}})}));
+    m_site.set_trackable_objects(site::list({site::tag("T1"), site::tag("T2", "AA:02")}));
+    m_site.set_zones(site::list({site::zone("Z1", 17, "restricted", {{"T1", 1700000001}})}));
 
     ASSERT_TRUE(wait_for_lines(fault.logged, 2)) << fault.logged;
     EXPECT_TRUE(m_tags.events().empty());

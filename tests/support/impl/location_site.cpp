@@ -125,6 +125,14 @@ std::string iso_time(long long _seconds, int _milliseconds) {
     return buffer;
 }
 
+Json::Value list(std::initializer_list<Json::Value> _items) {
+    Json::Value result(Json::arrayValue);
+    for (const auto& item : _items) {
+        result.append(item);
+    }
+    return result;
+}
+
 Json::Value tag(const std::string& _uid) {
     Json::Value tag(Json::objectValue);
     tag["uid"] = _uid;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,6 +74,9 @@ namespace site {
 
 // "2023-11-14T22:13:20.250Z" for 1700000000 s and 250 ms.
 std::string iso_time(long long _seconds, int _milliseconds = 0);
+
+// A JSON array of _items, such as a list for set_trackable_objects or set_zones.
+Json::Value list(std::initializer_list<Json::Value> _items);
 
 // A trackable object; with a MAC address it has a node carrying it.
 Json::Value tag(const std::string& _uid);
