@@ -20,6 +20,7 @@ using namespace e2e;
 using test_support::redis_hash;
 using test_support::redis_set;
 namespace site = test_support::site;
+using test_support::http_answer;
 
 namespace {
 
@@ -30,15 +31,6 @@ const std::string zones_path = "/api/private/zones/";
 void one_zone_two_tags(test_support::location_site& _site) {
     _site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), site::tag("T2", "AA:02")}));
     _site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
-}
-
-test_support::http_answer answer(int _status, const std::string& _body,
-                                 std::chrono::milliseconds _delay = std::chrono::milliseconds(0)) {
-    test_support::http_answer result;
-    result.status = _status;
-    result.body = _body;
-    result.delay = _delay;
-    return result;
 }
 
 }  // namespace
@@ -187,14 +179,14 @@ TEST_P(e2e_start_faults, a_failed_load_at_start_is_retried_and_the_service_start
 
 INSTANTIATE_TEST_SUITE_P(
     faults, e2e_start_faults,
-    ::testing::Values(start_fault{"answer_500", track_obj_path, answer(500, "overloaded"),
+    ::testing::Values(start_fault{"answer_500", track_obj_path, http_answer{500, "overloaded"},
                                   "Request failed with code: 500, addr: /api/private/track_obj/, "
                                   "response overloaded"},
                       start_fault{"no_answer_until_the_time_out", zones_path,
-                                  answer(200, R"({"zones": []})", 3s),
+                                  http_answer{200, R"({"zones": []})", 3s},
                                   "Request failed with code: -1, addr: /api/private/zones/"},
                       start_fault{"answer_that_is_not_json", track_obj_path,
-                                  answer(200, "<html>busy</html>"),
+                                  http_answer{200, "<html>busy</html>"},
                                   "Request failed with code: 200, addr: /api/private/track_obj/"}),
     [](const ::testing::TestParamInfo<start_fault>& _info) { return _info.param.name; });
 
@@ -234,7 +226,7 @@ TEST(e2e_faults, a_frame_post_answered_500_is_logged_and_resent_by_the_delivery_
     one_zone_two_tags(world.site);
     store_device(world.site.redis(), "T1", "AA:01", site::iso_time(1690000100));
     world.site.server().answer_once("POST", test_support::location_site::user_msg_path,
-                                    answer(500, "relay down"));
+                                    http_answer{500, "relay down"});
     auto service = world.start_and_wait_until_initialized();
     world.site.publish("zone_event",
                        site::zone_event("T1", "Z1", "restricted", "enter", 1700000100));
@@ -264,7 +256,7 @@ TEST(e2e_faults, a_frame_post_answered_500_is_logged_and_resent_by_the_delivery_
 // sanitizer build that status also says that nothing leaked.
 TEST(e2e_faults, a_signal_while_the_server_is_retried_ends_the_start_after_the_pause) {
     service_site world;
-    world.site.server().answer("GET", track_obj_path, answer(503, "starting"));
+    world.site.server().answer("GET", track_obj_path, http_answer{503, "starting"});
     auto service = world.start();
     ASSERT_TRUE(wait_for_count(world.log, "Request failed with code: 503", 1));
     ASSERT_TRUE(service->stop(SIGTERM));
@@ -278,7 +270,7 @@ TEST(e2e_faults, a_signal_while_a_list_is_loading_ends_the_start_once_it_came) {
     service_site world;
     one_zone_two_tags(world.site);
     world.site.server().answer_once("GET", track_obj_path,
-                                    answer(200, R"({"trackableObjects": []})", 1500ms));
+                                    http_answer{200, R"({"trackableObjects": []})", 1500ms});
     auto service = world.start();
     ASSERT_TRUE(world.site.server().wait_for_requests(1, deadline));
     std::this_thread::sleep_for(200ms);
@@ -293,7 +285,7 @@ TEST(e2e_faults, a_signal_while_a_frame_is_posted_ends_the_service_after_the_pos
     one_zone_two_tags(world.site);
     store_device(world.site.redis(), "T1", "AA:01", site::iso_time(1690000100));
     world.site.server().answer_once("POST", test_support::location_site::user_msg_path,
-                                    answer(200, "{}", 1500ms));
+                                    http_answer{200, "{}", 1500ms});
     auto service = world.start_and_wait_until_initialized();
     // Deliveries in every state: one being posted, another waiting for its device.
     world.site.publish("zone_event",
@@ -362,7 +354,7 @@ TEST(e2e_faults, bursts_of_events_acknowledgements_and_notices_are_all_handled) 
                                        ack_frame(std::stoul(hex.substr(8, 2), nullptr, 16))));
                 }
             }
-            return test_support::http_answer{200, "{}"};
+            return http_answer{200, "{}"};
         });
     auto service = world.start_and_wait_until_initialized();
     ASSERT_EQ(redis_set(redis, devices_set).size(), static_cast<std::size_t>(tags));

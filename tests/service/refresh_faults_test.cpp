@@ -28,6 +28,7 @@ namespace core = tvk::libs::core;
 namespace objects = tvk::libs::context_utils::objects;
 namespace site = test_support::site;
 using test_support::eventually;
+using test_support::http_answer;
 using namespace std::chrono_literals;
 
 namespace {
@@ -57,15 +58,6 @@ private:
     mutable std::mutex m_mutex;
     strings m_events;
 };
-
-test_support::http_answer answer(int _status, const std::string& _body,
-                                 std::chrono::milliseconds _delay = 0ms) {
-    test_support::http_answer result;
-    result.status = _status;
-    result.body = _body;
-    result.delay = _delay;
-    return result;
-}
 
 // One answer given to both lists at one refresh, the period that lets it be seen to the end,
 // and a text of the line that logs it for each list.
@@ -161,14 +153,15 @@ TEST_P(refresh_faults, a_failed_refresh_changes_nothing_and_the_next_one_applies
 
 INSTANTIATE_TEST_SUITE_P(
     service, refresh_faults,
-    ::testing::Values(refresh_fault{"answer_500", answer(500, "overloaded"), 300ms,
+    ::testing::Values(refresh_fault{"answer_500", http_answer{500, "overloaded"}, 300ms,
                                     "Request failed with code: 500"},
                       // The client's one worker thread waits out both lists' time-outs (1 s each)
                       // before the next refresh would replace them.
-                      refresh_fault{"no_answer_until_the_time_out", answer(200, "{}", 2s), 2600ms,
-                                    "Request failed with code: -1"},
-                      refresh_fault{"answer_that_is_not_json", answer(200, "<html>busy</html>"),
-                                    300ms, "parse error: "},
-                      refresh_fault{"answer_without_the_list", answer(200, R"({"error": "busy"})"),
-                                    300ms, "is not an array!"}),
+                      refresh_fault{"no_answer_until_the_time_out", http_answer{200, "{}", 2s},
+                                    2600ms, "Request failed with code: -1"},
+                      refresh_fault{"answer_that_is_not_json",
+                                    http_answer{200, "<html>busy</html>"}, 300ms, "parse error: "},
+                      refresh_fault{"answer_without_the_list",
+                                    http_answer{200, R"({"error": "busy"})"}, 300ms,
+                                    "is not an array!"}),
     [](const ::testing::TestParamInfo<refresh_fault>& _info) { return _info.param.name; });
