@@ -8,24 +8,11 @@
 #include "parsers/parser_utils.hpp"
 #include "test_helpers.hpp"
 
+using context_utils_test::logic_error_of;
 using context_utils_test::parse;
 using tvk::libs::context_utils::parsers::iso8601_time;
 using tvk::libs::context_utils::parsers::parser_utils;
 using tvk::libs::core::timestamp;
-
-namespace {
-
-template <class F>
-std::string logic_error_text(F&& _f) {
-    try {
-        _f();
-    } catch (const std::logic_error& e) {
-        return e.what();
-    }
-    return "no exception";
-}
-
-}  // namespace
 
 TEST(iso8601_time, reads_a_full_time) {
     const auto time = iso8601_time::parse_time("2023-05-04T12:34:56.789Z");
@@ -113,23 +100,23 @@ TEST(parser_utils, raising_readers_name_the_field) {
         std::string expected;
     };
     const sample samples[] = {
-        {logic_error_text([&] { parser_utils::get_string(object, "uid", nullptr); }),
+        {logic_error_of([&] { parser_utils::get_string(object, "uid", nullptr); }),
          R"(context-utils: "uid" is not a string!)"},
-        {logic_error_text([&] { parser_utils::get_bool(object, "b", nullptr); }),
+        {logic_error_of([&] { parser_utils::get_bool(object, "b", nullptr); }),
          R"(context-utils: "b" is not a bool!)"},
-        {logic_error_text([&] { parser_utils::get_int(object, "i", nullptr); }),
+        {logic_error_of([&] { parser_utils::get_int(object, "i", nullptr); }),
          R"(context-utils: "i" is not an int!)"},
-        {logic_error_text([&] { parser_utils::get_int(object, "r", nullptr); }),
+        {logic_error_of([&] { parser_utils::get_int(object, "r", nullptr); }),
          R"(context-utils: "r" is not an int!)"},
-        {logic_error_text([&] { parser_utils::get_number(object, "x", "entered.x"); }),
+        {logic_error_of([&] { parser_utils::get_number(object, "x", "entered.x"); }),
          R"(context-utils: "entered.x" is not a number!)"},
-        {logic_error_text([&] { parser_utils::get_number(object, "s", nullptr); }),
+        {logic_error_of([&] { parser_utils::get_number(object, "s", nullptr); }),
          R"(context-utils: "s" is not a number!)"},
-        {logic_error_text([&] { parser_utils::get_uint(object, "u", nullptr); }),
+        {logic_error_of([&] { parser_utils::get_uint(object, "u", nullptr); }),
          R"(context-utils: "u" is not an uint!)"},
-        {logic_error_text([&] { parser_utils::get_iso8601_timestamp(object, "uid", "a.time"); }),
+        {logic_error_of([&] { parser_utils::get_iso8601_timestamp(object, "uid", "a.time"); }),
          R"(context-utils: "a.time" is not a string!)"},
-        {logic_error_text([&] { parser_utils::get_iso8601_timestamp(object, "s", nullptr); }),
+        {logic_error_of([&] { parser_utils::get_iso8601_timestamp(object, "s", nullptr); }),
          R"(context-utils: failed to parse timestamp: "s")"},
     };
     for (const auto& s : samples) {
