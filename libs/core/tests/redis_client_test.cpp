@@ -7,15 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "core/core.hpp"
 #include "core/events_loop.hpp"
 #include "core/exception.hpp"
-#include "core/logger.hpp"
 #include "core/redis/context.hpp"
-#include "test_support/debug_socket_collector.hpp"
+#include "loop_fixture.hpp"
 #include "test_support/free_port.hpp"
 #include "test_support/redis_server.hpp"
-#include "test_support/run_until.hpp"
 
 namespace redis = tvk::libs::core::redis;
 using namespace std::chrono_literals;
@@ -40,27 +37,10 @@ std::string raised(F&& _f) {
     return std::string();
 }
 
-class redis_client : public ::testing::Test {
+// A loop of the shared fixture and a redis-server of this test's own. The members below go
+// before the fixture's loop, the contexts among them.
+class redis_client : public loop_test::loop_fixture {
 protected:
-    redis_client() { m_logger.connect(m_collector.endpoint()); }
-
-    ~redis_client() override {
-        // Products go before their loop.
-        m_context.reset();
-        m_loop.reset();
-    }
-
-    template <class Predicate>
-    bool run_until(Predicate&& _done, std::chrono::milliseconds _timeout = 5s) {
-        return test_support::run_until(m_loop->get_io_context(), std::forward<Predicate>(_done),
-                                       _timeout);
-    }
-
-    // Runs the loop for a while, for results that must not arrive.
-    void settle(std::chrono::milliseconds _period = 200ms) {
-        run_until([] { return false; }, _period);
-    }
-
     // Starts a creation whose results collect in m_creations.
     creation_handle start_creation(int _db = 0, int _port = 0) {
         auto handle =
@@ -111,11 +91,7 @@ protected:
         return io.stopped();
     }
 
-    test_support::debug_socket_collector m_collector;
     test_support::redis_server m_server;
-    tvk::libs::core::logger m_logger{"quillmere", "test"};
-    tvk::libs::core::core::ptr m_core = tvk::libs::core::core::create(m_logger);
-    tvk::libs::core::events_loop::ptr m_loop = m_core->create_events_loop("main loop");
     std::vector<creation> m_creations;
     redis::context::ptr m_context;
 };
@@ -134,7 +110,7 @@ TEST_F(redis_client, both_connections_use_the_selected_database) {
 TEST_F(redis_client, without_a_server_the_creation_delivers_an_empty_result_once) {
     const int unused = test_support::free_port();
     EXPECT_FALSE(create(0, unused));
-    settle();
+    settle(200ms);
     EXPECT_EQ(m_creations.size(), 1u);
     EXPECT_TRUE(loop_is_idle());
 }
@@ -290,7 +266,7 @@ TEST_F(redis_client, restarting_a_completed_creation_connects_anew) {
 
 TEST_F(redis_client, a_dropped_creation_delivers_nothing_and_keeps_no_connection) {
     start_creation().reset();
-    settle();
+    settle(200ms);
     EXPECT_TRUE(m_creations.empty());
     EXPECT_NE(m_server.command({"INFO", "clients"}).find("connected_clients:1\r\n"),
               std::string::npos);
