@@ -129,6 +129,19 @@ TEST(association_parser, reads_its_plist_and_envelope) {
     EXPECT_EQ(*removed_at, timestamp(1683203700, 1));
 }
 
+TEST(association_parser, times_before_1970_and_after_2106_stand) {
+    for (const auto& t : far_times) {
+        Json::Value message = parse(association);
+        message["plist"]["created_at"] = t.text;
+        message["plist"]["removed_at"] = t.text;
+        trackable_object_association_impl view(message["plist"], message);
+        EXPECT_EQ(view.get_created_at(), t.get_timestamp()) << t.text;
+        const auto removed_at = view.get_removed_at();
+        ASSERT_TRUE(removed_at) << t.text;
+        EXPECT_EQ(*removed_at, t.get_timestamp()) << t.text;
+    }
+}
+
 TEST(association_parser, required_fields_name_themselves) {
     const Json::Value missing = parse(R"({"plist": {}})");
     const Json::Value mistyped = parse(R"({"plist": {"project_uid": 1, "mac_address": [],

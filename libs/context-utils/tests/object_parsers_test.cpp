@@ -171,6 +171,27 @@ TEST(zone_parser, walks_stop_when_the_callback_says_so) {
     EXPECT_EQ(uids, (strings{"t1", "t2"}));
 }
 
+TEST(zone_parser, entered_times_before_1970_and_after_2106_stand) {
+    Json::Value element = parse(R"({"trackables_in_zone": []})");
+    for (const auto& t : far_times) {
+        Json::Value trackable;
+        trackable["uid"] = "t1";
+        trackable["entered"]["time"] = t.text;
+        element["trackables_in_zone"].append(trackable);
+    }
+    zone_impl zone(element, boost::none);
+    std::vector<timestamp> times;
+    zone.for_each_trackable_in_zone([&times](zone::trackable_in_zone& _tag) {
+        times.push_back(_tag.get_time());
+        return true;
+    });
+    std::vector<timestamp> expected;
+    for (const auto& t : far_times) {
+        expected.push_back(t.get_timestamp());
+    }
+    EXPECT_EQ(times, expected);
+}
+
 TEST(trackable_object_parser, reads_a_rest_element) {
     const Json::Value element = load_sample("rest/track_obj.json")["trackableObjects"][0];
     trackable_object_impl tag(element, boost::none);

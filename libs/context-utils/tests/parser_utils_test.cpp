@@ -74,8 +74,25 @@ TEST(iso8601_time, digitless_text_is_normalised_not_refused) {
     struct tm fields {};
     fields.tm_year = -1900;
     fields.tm_mon = -1;
-    EXPECT_EQ(time->ts, static_cast<unsigned int>(timegm(&fields)));
+    EXPECT_EQ(time->ts, timegm(&fields));
     EXPECT_EQ(time->ms, 0u);
+}
+
+TEST(iso8601_time, keeps_times_before_1970_and_after_2106) {
+    for (const auto& t : context_utils_test::far_times) {
+        const auto time = iso8601_time::parse_time(t.text);
+        ASSERT_TRUE(time) << t.text;
+        EXPECT_EQ(time->ts, t.seconds) << t.text;
+        EXPECT_EQ(time->ms, t.ms) << t.text;
+
+        Json::Value object(Json::objectValue);
+        object["t"] = t.text;
+        EXPECT_EQ(parser_utils::get_iso8601_timestamp(object, "t", nullptr), t.get_timestamp())
+            << t.text;
+        const auto tolerant = parser_utils::try_get_iso8601_timestamp(object, "t");
+        ASSERT_TRUE(tolerant) << t.text;
+        EXPECT_EQ(*tolerant, t.get_timestamp()) << t.text;
+    }
 }
 
 TEST(parser_utils, readers_accept_their_types) {

@@ -4,6 +4,7 @@
 
 #include <boost/optional.hpp>
 #include <boost/optional/optional_io.hpp>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "context_utils/objects_repository.hpp"
 #include "core/exception.hpp"
 #include "core/json.hpp"
+#include "core/timestamp.hpp"
 #include "json_value.hpp"
 
 namespace context_utils_test {
@@ -93,6 +95,23 @@ std::vector<std::string> uids_of(const tvk::libs::context_utils::objects_reposit
     });
     return uids;
 }
+
+// ISO times whose seconds since the epoch do not fit 32 unsigned bits.
+struct far_time {
+    const char* text;
+    std::int64_t seconds;
+    unsigned int ms;
+
+    tvk::libs::core::timestamp get_timestamp() const {
+        return tvk::libs::core::timestamp(static_cast<time_t>(seconds), ms);
+    }
+};
+
+inline const far_time far_times[] = {
+    {"1960-01-01T00:00:00.000Z", -315619200, 0},
+    {"1969-12-31T23:59:59.999Z", -1, 999},
+    {"2107-01-01T00:00:00.000Z", 4323283200, 0},
+};
 
 // A getter under test and the message it must raise.
 struct expected_error {

@@ -48,7 +48,8 @@ boost::optional<std::string> alarm_impl::get_zone_uid() {
 }
 
 unsigned int alarm_impl::get_ts() {
-    return m_json_notify ? envelope_field("ts") : rest_time().ts;
+    // The getter's type is 32 bits wide: a REST time outside them wraps here.
+    return m_json_notify ? envelope_field("ts") : static_cast<unsigned int>(rest_time().ts);
 }
 
 unsigned int alarm_impl::get_ms() {

@@ -79,9 +79,7 @@ boost::optional<iso8601_time::time> iso8601_time::parse_time(const std::string& 
     if (since_epoch == static_cast<time_t>(-1) && errno == EOVERFLOW) {
         return boost::none;
     }
-    // Wraps modulo 2^32 by design: the field is 32 bits.
-    const auto seconds = static_cast<unsigned int>(since_epoch);
-    return time{seconds, milliseconds};
+    return time{static_cast<std::int64_t>(since_epoch), milliseconds};
 }
 
 }  // namespace parsers

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/optional.hpp>
+#include <cstdint>
 #include <string>
 
 namespace tvk {
@@ -12,8 +13,9 @@ namespace parsers {
 class iso8601_time {
 public:
     struct time {
-        // Seconds since the epoch; 32 bits, so times after 2106-02-07 wrap.
-        unsigned int ts;
+        // Seconds since the epoch, negative before 1970; a getter that gives them as an
+        // unsigned int narrows them itself.
+        std::int64_t ts;
         unsigned int ms;
     };
 
