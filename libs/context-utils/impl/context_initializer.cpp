@@ -74,7 +74,11 @@ core::async_operation_handle<core::http::result>::ptr context_initializer::get_o
     const object_info& _info, answer_callback _callback) const {
     return m_http_client.perform_async_request(
         core::http::method::get, _info.m_rest_endpoint,
-        [this, &_info, callback = std::move(_callback)](core::http::result _result) {
+        [this, life = get_life_token(), &_info,
+         callback = std::move(_callback)](core::http::result _result) {
+            if (life.expired()) {
+                return;
+            }
             if (const auto& body = _result.data()) {
                 callback(json_answer(core::json::parse(*body, TVK_SOURCE_LOCATION)));
                 return;

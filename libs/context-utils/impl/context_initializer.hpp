@@ -3,6 +3,7 @@
 #include <boost/optional.hpp>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/async_operation_handle.hpp"
@@ -45,14 +46,17 @@ public:
     // Blocking load of _info's list, then for_each_object over it.
     bool for_each_object_on_server(const object_info& _info, const bool_callback& _callback);
     // One asynchronous GET of _info's list; _callback, run on the client's events loop while
-    // the handle is held, gets the parsed answer, or none when the request failed. This
-    // initializer must outlive the handle.
+    // the handle is held, gets the parsed answer, or none when the request failed. An answer
+    // that arrives after this initializer is gone is dropped unlogged.
     core::async_operation_handle<core::http::result>::ptr get_objects_async(
         const object_info& _info, answer_callback _callback) const;
     // Calls _callback with each element of _answer's list for _info, in order, until it
     // returns false; false when it did. Raises core::exception when the list is no array.
     bool for_each_object(const object_info& _info, const json_answer& _answer,
                          const bool_callback& _callback) const;
+
+    // Expires when this initializer is destroyed.
+    std::weak_ptr<const bool> get_life_token() const { return m_life_token; }
 
 private:
     // Repeats the GET of _info's list every retry period until a success holds the list;
@@ -70,6 +74,8 @@ private:
     callback m_sublocation_creating_callback;
     callback m_node_creating_callback;
     const std::chrono::milliseconds m_retry_period;
+    // Last, so that it expires first when the initializer is destroyed.
+    std::shared_ptr<const bool> m_life_token = std::make_shared<const bool>(true);
 };
 
 }  // namespace context_utils

@@ -26,8 +26,9 @@ namespace context_utils {
 
 // The repository manager of one kind. ObjectImplementation derives from ObjectInterface and
 // is built from a json_object (a REST element) or a json_notify (a whole "notify" message).
-// The initializer, the updater and the timers manager must outlive the manager's refreshes;
-// the updater may go first: its callbacks never reach a destroyed manager.
+// The timers manager must outlive the manager. The initializer and the updater may go first:
+// the updater's callbacks never reach a destroyed manager, and a manager whose initializer is
+// gone no longer refreshes and drops a refresh answer in flight.
 template <class ObjectInterface, class ObjectImplementation>
 class objects_repository_manager_impl : public objects_repository_manager<ObjectInterface> {
 public:
@@ -40,7 +41,9 @@ public:
                                     context_initializer& _context_initializer,
                                     context_updater& _context_updater,
                                     core::timers_manager& _timers)
-        : m_info(_info), m_context_initializer(_context_initializer) {
+        : m_info(_info)
+        , m_context_initializer(_context_initializer)
+        , m_initializer_life(_context_initializer.get_life_token()) {
         _context_initializer.for_each_object_on_server(_info, [this](const json_object& _object) {
             update(_object);
             return true;
@@ -80,46 +83,69 @@ private:
         };
     }
 
+    typedef std::set<std::string, std::less<>> uids;
+
     // The time is read before the repository is touched, so a bad source changes nothing.
+    // Used by the first load, when no refresh is in flight, and by notices.
     template <class Source>
     void update(const Source& _source) {
         std::unique_ptr<ObjectImplementation> object =
             std::make_unique<ObjectImplementation>(_source);
         const timestamp ts = object->get_updated_at();
+        note_change(object->get_uid());
         m_objects.update_or_add(std::move(object), ts);
     }
 
     void remove(const json_notify& _message) {
         const ObjectImplementation object(_message);
         const timestamp ts = object.get_updated_at();
+        note_change(object.get_uid());
         m_objects.remove(object.get_uid(), ts);
+    }
+
+    // A notice handled while a refresh is in flight is newer than that refresh's answer.
+    void note_change(const std::string& _uid) {
+        if (m_changed_since_request) {
+            m_changed_since_request->insert(_uid);
+        }
     }
 
     // Replacing the handle abandons a refresh that has not been answered yet.
     void refresh() {
+        if (m_initializer_life.expired()) {
+            return;
+        }
+        m_changed_since_request.emplace();
         m_request = m_context_initializer.get_objects_async(
             m_info, [this](boost::optional<json_answer> _answer) { apply(_answer); });
     }
 
     // Every listed object is updated or added, in answer order, then every stored object that
-    // is no longer listed is removed; all with one time. A failed request changes nothing.
+    // is no longer listed is removed; all with one time. A uid that a notice changed since the
+    // request was sent is left as the notice made it. A failed request changes nothing.
     void apply(const boost::optional<json_answer>& _answer) {
+        const uids changed = m_changed_since_request ? std::move(*m_changed_since_request) : uids();
+        m_changed_since_request.reset();
         if (!_answer) {
             return;
         }
-        std::set<std::string, std::less<>> seen;
+        uids seen;
         const timestamp now = timestamp::current_time();
         m_context_initializer.for_each_object(
-            m_info, *_answer, [this, &seen, now](const json_object& _object) {
+            m_info, *_answer, [this, &seen, &changed, now](const json_object& _object) {
                 std::unique_ptr<ObjectImplementation> object =
                     std::make_unique<ObjectImplementation>(_object);
-                seen.insert(object->get_uid());
-                m_objects.update_or_add(std::move(object), now);
+                const std::string& uid = object->get_uid();
+                seen.insert(uid);
+                if (changed.count(uid) == 0) {
+                    m_objects.update_or_add(std::move(object), now);
+                }
                 return true;
             });
-        m_objects.for_each([this, &seen, now](const ObjectInterface& _object) {
-            if (seen.count(_object.get_uid()) == 0) {
-                m_objects.remove(_object.get_uid(), now);
+        m_objects.for_each([this, &seen, &changed, now](const ObjectInterface& _object) {
+            const std::string& uid = _object.get_uid();
+            if (seen.count(uid) == 0 && changed.count(uid) == 0) {
+                m_objects.remove(uid, now);
             }
             return true;
         });
@@ -127,9 +153,13 @@ private:
 
     const object_info& m_info;
     context_initializer& m_context_initializer;
+    // Expired once the initializer, and the synchroniser that owns it, are gone.
+    std::weak_ptr<const bool> m_initializer_life;
     objects m_objects;
     core::periodic_timer::ptr m_timer;
     request_handle m_request;
+    // Engaged while a refresh is in flight: the uids that notices changed since it was sent.
+    boost::optional<uids> m_changed_since_request;
     // Last, so that it expires first when the manager is destroyed.
     std::shared_ptr<const bool> m_life_token = std::make_shared<const bool>(true);
 };

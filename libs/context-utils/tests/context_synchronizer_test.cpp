@@ -9,6 +9,7 @@
 #include "context_synchronizer_impl.hpp"
 #include "core/core.hpp"
 #include "core/events_loop.hpp"
+#include "core/http/client.hpp"
 #include "core/logger.hpp"
 #include "test_helpers.hpp"
 #include "test_support/http_server.hpp"
@@ -27,6 +28,8 @@ using namespace std::chrono_literals;
 namespace {
 
 typedef std::vector<std::string> strings;
+
+const char* const zones_path = "/api/private/zones/";
 
 test_support::http_answer ok(const std::string& _body) {
     test_support::http_answer answer;
@@ -57,9 +60,27 @@ protected:
         return result;
     }
 
+    std::size_t zone_requests() const {
+        std::size_t count = 0;
+        for (const auto& request : m_server.requests()) {
+            count += request.path == zones_path ? 1 : 0;
+        }
+        return count;
+    }
+
     bool run_until(const std::function<bool()>& _done,
                    std::chrono::milliseconds _timeout = std::chrono::seconds(5)) {
         return test_support::run_until(m_events_loop->get_io_context(), _done, _timeout);
+    }
+
+    // Returns once every answer of the client asked for so far has been delivered: its one
+    // worker answers in order, and the loop runs deliveries in the order they were posted.
+    bool deliver_answers_in_flight() {
+        bool delivered = false;
+        const auto barrier =
+            m_client->perform_async_request(core::http::method::get, "/barrier",
+                                            [&delivered](core::http::result) { delivered = true; });
+        return run_until([&delivered] { return delivered; });
     }
 
     test_support::http_server m_server;
@@ -117,6 +138,50 @@ TEST_F(synchronizer, may_go_before_its_managers) {
     m_synchronizer.reset();
     EXPECT_EQ(uids_of(zones->get_objects()), (strings{"zone-1", "zone-2"}));
     zones.reset();
+}
+
+// The managers' loader goes with the synchroniser: a manager left behind while the loop still
+// runs must not reach it.
+TEST_F(synchronizer, a_manager_it_left_behind_no_longer_refreshes) {
+    const auto zones = m_synchronizer->make_zones(3h);
+    const std::size_t loaded = zone_requests();
+    m_synchronizer.reset();
+    zones->set_update_period(1ms);
+    run_until([] { return false; }, 50ms);
+    zones->disable_timer();
+    ASSERT_TRUE(deliver_answers_in_flight());
+    EXPECT_EQ(zone_requests(), loaded);
+    EXPECT_EQ(uids_of(zones->get_objects()), (strings{"zone-1", "zone-2"}));
+}
+
+TEST_F(synchronizer, a_manager_it_left_behind_drops_the_answer_in_flight) {
+    test_support::http_answer failure;
+    failure.status = 500;
+    failure.body = "down";
+    struct sample {
+        const char* what;
+        test_support::http_answer answer;
+    };
+    sample samples[] = {
+        {"a failure", failure},
+        {"an empty list", ok(R"({"zones": []})")},
+    };
+    for (auto& s : samples) {
+        s.answer.delay = 100ms;
+        SCOPED_TRACE(s.what);
+        // A loop that ran out of work counts as stopped, which would interrupt the first load.
+        m_events_loop->get_io_context().restart();
+        m_synchronizer = context_synchronizer::create(*m_client, *m_events_loop, m_root);
+        const auto zones = m_synchronizer->make_zones(3h);
+        const std::size_t loaded = zone_requests();
+        m_server.answer_once("GET", zones_path, s.answer);
+        zones->set_update_period(50ms);
+        ASSERT_TRUE(run_until([&] { return zone_requests() > loaded; }));
+        zones->disable_timer();
+        m_synchronizer.reset();
+        ASSERT_TRUE(deliver_answers_in_flight());
+        EXPECT_EQ(uids_of(zones->get_objects()), (strings{"zone-1", "zone-2"}));
+    }
 }
 
 TEST_F(synchronizer, creations_come_from_initialize_as_elements_then_from_notices) {

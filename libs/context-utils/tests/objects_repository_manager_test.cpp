@@ -373,3 +373,34 @@ TEST_F(repository_managers, a_refresh_in_flight_goes_with_its_manager) {
     run_for(400ms);  // the late answers arrive and find no manager
     EXPECT_TRUE(m_recorder.events.empty());
 }
+
+TEST_F(repository_managers, a_refresh_answer_leaves_the_notices_handled_while_it_travelled) {
+    m_server.answer("GET", zones_path, ok(zones({"a", "b", "c"})));
+    make_manager();
+    // One refresh, answered late with the list as it stood when it was asked for.
+    m_server.answer_once("GET", zones_path, ok(zones({"a", "b", "c"}), 200ms));
+    m_manager->set_update_period(20ms);
+    ASSERT_TRUE(run_until([this] { return zone_requests() >= 2; }));
+    m_manager->disable_timer();
+
+    m_updater.handle_notify(notice("created", R"({"uid": "n"})"));
+    m_updater.handle_notify(notice("deleted", R"({"uid": "b"})"));
+    m_updater.handle_notify(notice("updated", R"({"uid": "a"})"));
+    ASSERT_TRUE(run_until([this] { return m_recorder.events.size() >= 4; }));
+    run_for(50ms);  // lets anything else the answer would do happen
+
+    // Only c, which no notice touched, hears from the answer.
+    EXPECT_EQ(m_recorder.events, (strings{"created n", "deleted b", "updated a", "updated c"}));
+    EXPECT_EQ(uids_of(m_manager->get_objects()), (strings{"a", "c", "n"}));
+    EXPECT_EQ(m_manager->get_objects().get("a").get_updated_at(), timestamp(1000, 5));
+
+    // The next refresh applies as usual.
+    m_recorder.events.clear();
+    m_server.answer("GET", zones_path, ok(zones({"a", "b"})));
+    m_manager->set_update_period(20ms);
+    ASSERT_TRUE(run_until([this] { return m_recorder.events.size() >= 4; }));
+    m_manager->disable_timer();
+    EXPECT_EQ(strings(m_recorder.events.begin(), m_recorder.events.begin() + 4),
+              (strings{"updated a", "created b", "deleted c", "deleted n"}));
+    EXPECT_EQ(uids_of(m_manager->get_objects()), (strings{"a", "b"}));
+}
