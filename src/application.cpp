@@ -42,11 +42,16 @@ application::application(libs::core::events_loop& _loop, const config& _config,
 
     m_context = std::make_unique<context::writable_context>();
     // The mirror subscribes first, so that every change is in Redis before anyone acts on it.
-    m_external_storage = std::make_unique<external_storage>(*m_context, *m_redis, _logger);
+    m_external_storage =
+        std::make_unique<external_storage>(*m_context, *m_redis, _logger, _loop);
     m_context_updater =
         std::make_unique<context_updater>(*m_context, *m_http_client, *m_message_stream, _loop,
                                           _logger, _config.zone_types, *m_external_storage);
     m_context_updater->initialize();
+    // Start-up's reads and clearing are done. From now on the loop does not wait longer on a
+    // Redis that stalls: a write not answered within a second fails, deliveries go on, and
+    // the mirror catches up once Redis answers again.
+    m_redis->set_timeout(std::chrono::seconds(1));
     m_messenger = std::make_unique<messenger_impl>(*m_message_stream, *m_http_client, _logger);
     m_dispatcher = std::make_unique<dispatcher>(_loop, *m_context, _logger, *m_messenger);
     m_initialization_timer = _loop.create_periodic_timer(

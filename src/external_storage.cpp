@@ -68,11 +68,15 @@ std::string external_storage::branches::devices_uid_fields(const std::string& _u
 }
 
 external_storage::external_storage(context::context& _context, redis::context& _redis,
-                                   libs::core::logger& _logger)
+                                   libs::core::logger& _logger, libs::core::events_loop& _loop,
+                                   catch_up _catch_up)
     : m_redis_context(_redis)
     , m_zone_events_subscription_handle(_context.get_zone_events().subscribe(*this))
     , m_devices_subscription_handle(_context.get_devices().subscribe(*this))
-    , m_logger(_logger) {
+    , m_logger(_logger)
+    , m_context(_context)
+    , m_catch_up(_catch_up)
+    , m_retry_delay(_catch_up.first_retry) {
     const std::string constants = prefix() + ":" + tags::constants;
     if (m_redis_context.get_from_table(constants, tags::version).get_type() ==
         redis::reply_type::STRING) {
@@ -83,12 +87,17 @@ external_storage::external_storage(context::context& _context, redis::context& _
         m_redis_context.clear_branch(prefix().c_str());
     }
     m_redis_context.set_to_table(constants, {{tags::version, storage_version}});
+    m_connection_number = m_redis_context.get_connection_number();
 
     const timestamp now = timestamp::current_time();
     _context.get_zone_events().for_each([this, now](const context::zone_event& _event) {
         m_logger.execute(TVK_SOURCE_LOCATION, [&] { after_creating(_event, now); });
         return true;
     });
+
+    m_timer = _loop.create_timer(
+        std::chrono::steady_clock::now() + m_catch_up.check_period, "redis catch-up",
+        [this](libs::core::timer::time_point) { on_timer(); }, TVK_SOURCE_LOCATION);
 }
 
 external_storage::~external_storage() = default;
@@ -120,6 +129,7 @@ void external_storage::before_deleting(const context::device& _device, timestamp
 void external_storage::change(action _action, const context::zone_event& _event,
                               const timestamp& _ts) {
     const std::string& uid = _event.get_uid();
+    note_times(m_zone_event_times, _action, uid, _ts);
     store(_action, branches::zone_events_uid_fields(uid), branches::zone_events_set(), uid,
           {{tags::uid, uid},
            {tags::obj_uid, _event.get_obj_uid()},
@@ -131,6 +141,7 @@ void external_storage::change(action _action, const context::zone_event& _event,
 void external_storage::change(action _action, const context::device& _device,
                               const timestamp& _ts) {
     const std::string& uid = _device.get_uid();
+    note_times(m_device_times, _action, uid, _ts);
     store(_action, branches::devices_uid_fields(uid), branches::devices_set(), uid,
           {{tags::uid, uid},
            {tags::mac_address, _device.get_mac()},
@@ -138,15 +149,253 @@ void external_storage::change(action _action, const context::device& _device,
            {tags::is_full, bool_to_string(_device.is_full())}});
 }
 
+void external_storage::note_times(times_by_uid& _times, action _action, const std::string& _uid,
+                                  const timestamp& _ts) {
+    // As the hash keeps them: a write changes only the time it carries, a removal drops both.
+    switch (_action) {
+        case CREATE:
+            _times[_uid].created = _ts;
+            break;
+        case UPDATE:
+            _times[_uid].updated = _ts;
+            break;
+        case DELETE:
+            _times.erase(_uid);
+            break;
+    }
+}
+
 void external_storage::store(action _action, const std::string& _key, const std::string& _set,
                              const std::string& _uid, field_values _fields) {
-    // Both commands of a change go in one round trip.
-    if (_action == DELETE) {
-        m_redis_context.execute_commands_sv({{"DEL", _key}, {"SREM", _set, _uid}});
+    if (m_step == step::behind) {
+        // The catch-up writes it; meanwhile a change is not held up by a Redis that failed.
         return;
     }
-    m_redis_context.execute_commands_sv(
-        {redis::context::set_to_table_command(_key, _fields), {"SADD", _set, _uid}});
+    // Both commands in one transaction, so that Redis never holds half of a change.
+    const bool written = m_logger.execute([&] {
+        if (_action == DELETE) {
+            m_redis_context.execute_transaction_sv({{"DEL", _key}, {"SREM", _set, _uid}});
+        } else {
+            m_redis_context.execute_transaction_sv(
+                {redis::context::set_to_table_command(_key, _fields), {"SADD", _set, _uid}});
+        }
+    });
+    if (!written) {
+        fall_behind(m_catch_up.first_retry);
+    } else if (m_redis_context.get_connection_number() != m_connection_number) {
+        // Reopened on the way: the server may have restarted without what it held.
+        fall_behind(std::chrono::milliseconds::zero());
+    }
+}
+
+void external_storage::fall_behind(std::chrono::milliseconds _delay) {
+    if (m_step != step::behind) {
+        m_logger.warning("Redis is out of step; it is tried again, then written whole");
+        m_step = step::behind;
+        m_rewrite = rewrite();
+    }
+    if (m_timer) {
+        m_timer->reset(std::chrono::steady_clock::now() + _delay);
+    }
+}
+
+void external_storage::on_timer() {
+    switch (m_step) {
+        case step::in_step:
+            if (m_redis_context.is_connection_lost()) {
+                // Closed by the server, which may come back without its data.
+                fall_behind(std::chrono::milliseconds::zero());
+            } else {
+                m_timer->reset(std::chrono::steady_clock::now() + m_catch_up.check_period);
+            }
+            break;
+        case step::behind:
+            retry();
+            break;
+        case step::rewriting:
+            rewrite_turn();
+            break;
+    }
+}
+
+void external_storage::retry() {
+    if (!m_logger.execute([this] { m_redis_context.ping(m_catch_up.probe_timeout); })) {
+        m_retry_delay = std::min(m_retry_delay * 2, m_catch_up.last_retry);
+        m_timer->reset(std::chrono::steady_clock::now() + m_retry_delay);
+        return;
+    }
+    m_step = step::rewriting;
+    m_rewrite = rewrite();
+    m_connection_number = m_redis_context.get_connection_number();
+    rewrite_turn();
+}
+
+void external_storage::rewrite_turn() {
+    const auto began = std::chrono::steady_clock::now();
+    bool more = true;
+    const bool written = m_logger.execute([&] {
+        do {
+            more = rewrite_step();
+        } while (more && std::chrono::steady_clock::now() - began < m_catch_up.turn_budget);
+    });
+    if (!written) {
+        m_retry_delay = std::min(m_retry_delay * 2, m_catch_up.last_retry);
+        fall_behind(m_retry_delay);
+        return;
+    }
+    if (m_redis_context.get_connection_number() != m_connection_number) {
+        // Reopened meanwhile: what was rewritten may be gone again.
+        fall_behind(std::chrono::milliseconds::zero());
+        return;
+    }
+    if (more) {
+        // The next turn comes after what else waits on the loop.
+        m_timer->reset(std::chrono::steady_clock::now());
+        return;
+    }
+    m_step = step::in_step;
+    m_retry_delay = m_catch_up.first_retry;
+    m_logger.info("Redis holds the zone events and devices again");
+    m_timer->reset(std::chrono::steady_clock::now() + m_catch_up.check_period);
+}
+
+bool external_storage::rewrite_step() {
+    const auto begin_phase = [this](rewrite::phase _phase, std::vector<std::string> _uids) {
+        m_rewrite.at = _phase;
+        m_rewrite.uids = std::move(_uids);
+        m_rewrite.next = 0;
+        m_rewrite.cursor = "0";
+    };
+    const auto held = [](const auto& _repository) {
+        std::vector<std::string> uids;
+        _repository.for_each([&uids](const auto& _object) {
+            uids.push_back(_object.get_uid());
+            return true;
+        });
+        return uids;
+    };
+    switch (m_rewrite.at) {
+        case rewrite::version:
+            m_redis_context.set_to_table(prefix() + ":" + tags::constants,
+                                         {{tags::version, storage_version}});
+            begin_phase(rewrite::zone_events, held(m_context.get_zone_events()));
+            return true;
+        case rewrite::zone_events:
+            if (m_rewrite.next < m_rewrite.uids.size()) {
+                rewrite_objects(m_context.get_zone_events(), m_zone_event_times,
+                                branches::zone_events_set(), &branches::zone_events_uid_fields);
+            } else {
+                begin_phase(rewrite::devices, held(m_context.get_devices()));
+            }
+            return true;
+        case rewrite::devices:
+            if (m_rewrite.next < m_rewrite.uids.size()) {
+                rewrite_objects(m_context.get_devices(), m_device_times, branches::devices_set(),
+                                &branches::devices_uid_fields);
+            } else {
+                begin_phase(rewrite::stale_zone_events, {});
+            }
+            return true;
+        case rewrite::stale_zone_events:
+            remove_stale(m_context.get_zone_events(), branches::zone_events_set(),
+                         &branches::zone_events_uid_fields);
+            if (m_rewrite.cursor == "0") {
+                begin_phase(rewrite::stale_devices, {});
+            }
+            return true;
+        case rewrite::stale_devices:
+            remove_stale(m_context.get_devices(), branches::devices_set(),
+                         &branches::devices_uid_fields);
+            if (m_rewrite.cursor == "0") {
+                m_rewrite.at = rewrite::done;
+                return false;
+            }
+            return true;
+        case rewrite::done:
+            break;
+    }
+    return false;
+}
+
+template <class T>
+void external_storage::rewrite_objects(
+    const libs::context_utils::objects_repository<T>& _repository, const times_by_uid& _times,
+    const std::string& _set, key_of _key) {
+    std::deque<std::string> texts;
+    std::vector<redis::context::sv_args> commands;
+    const std::size_t end = std::min(m_rewrite.uids.size(), m_rewrite.next + m_catch_up.batch_size);
+    for (; m_rewrite.next < end; ++m_rewrite.next) {
+        const auto object = _repository.try_get(m_rewrite.uids[m_rewrite.next]);
+        if (!object) {
+            // Removed since the rewrite began, and from Redis with it.
+            continue;
+        }
+        const T& held = *object;
+        const std::string& key = texts.emplace_back(_key(held.get_uid()));
+        // Deleted first, so that no field of an older hash stays.
+        commands.push_back({"DEL", key});
+        redis::context::sv_args hash{"HMSET", key};
+        append_fields(hash, held, texts);
+        const auto times = _times.find(held.get_uid());
+        if (times != _times.end()) {
+            append_times(hash, times->second, texts);
+        }
+        commands.push_back(std::move(hash));
+        commands.push_back({"SADD", _set, held.get_uid()});
+    }
+    if (!commands.empty()) {
+        m_redis_context.execute_transaction_sv(commands);
+    }
+}
+
+template <class T>
+void external_storage::remove_stale(const libs::context_utils::objects_repository<T>& _repository,
+                                    const std::string& _set, key_of _key) {
+    const redis::reply step =
+        m_redis_context.execute_command_sv({"SSCAN", _set, m_rewrite.cursor, "COUNT", "1000"});
+    const redis::reply_array parts = step.as_array();
+    const std::string cursor = parts[0].to_string();
+    std::deque<std::string> texts;
+    std::vector<redis::context::sv_args> commands;
+    parts[1].as_array().for_each_element([&](const redis::reply_element& _member) {
+        const std::string& uid = texts.emplace_back(_member.to_string());
+        if (!_repository.is_exists(uid)) {
+            const std::string& key = texts.emplace_back(_key(uid));
+            commands.push_back({"DEL", key});
+            commands.push_back({"SREM", _set, uid});
+        }
+        return true;
+    });
+    if (!commands.empty()) {
+        m_redis_context.execute_transaction_sv(commands);
+    }
+    m_rewrite.cursor = cursor;
+}
+
+void external_storage::append_fields(redis::context::sv_args& _command,
+                                     const context::zone_event& _event, std::deque<std::string>&) {
+    _command.insert(_command.end(), {tags::uid, _event.get_uid(), tags::obj_uid,
+                                     _event.get_obj_uid(), tags::zone_uid, _event.get_zone_uid(),
+                                     tags::zone_type, _event.get_zone_type()});
+}
+
+void external_storage::append_fields(redis::context::sv_args& _command,
+                                     const context::device& _device, std::deque<std::string>&) {
+    _command.insert(_command.end(),
+                    {tags::uid, _device.get_uid(), tags::mac_address, _device.get_mac(),
+                     tags::is_full, bool_to_string(_device.is_full())});
+}
+
+void external_storage::append_times(redis::context::sv_args& _command, const change_times& _times,
+                                    std::deque<std::string>& _texts) {
+    if (_times.created) {
+        _command.insert(_command.end(),
+                        {tags::create_time, _texts.emplace_back(time_text(*_times.created))});
+    }
+    if (_times.updated) {
+        _command.insert(_command.end(),
+                        {tags::update_time, _texts.emplace_back(time_text(*_times.updated))});
+    }
 }
 
 const std::string& external_storage::time_field(action _action) {

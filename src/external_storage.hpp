@@ -1,7 +1,13 @@
 #pragma once
 
+#include <boost/optional.hpp>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -9,31 +15,60 @@
 #include "context/device.hpp"
 #include "context/zone_event.hpp"
 #include "context_utils/objects_repository.hpp"
+#include "core/events_loop.hpp"
 #include "core/logger.hpp"
+#include "core/timer.hpp"
 #include "core/timestamp.hpp"
 #include "redis/redis_context.hpp"
 
 namespace tvk {
 
+// How the Redis mirror catches up after Redis failed.
+struct storage_catch_up {
+    // The first retry after a failure; each failed one doubles the wait up to the last.
+    std::chrono::milliseconds first_retry{std::chrono::seconds(1)};
+    std::chrono::milliseconds last_retry{std::chrono::seconds(30)};
+    // How often a connection in step is looked at for a close by the server.
+    std::chrono::milliseconds check_period{std::chrono::seconds(1)};
+    // How long a retry waits for Redis to take the connection and answer PING.
+    std::chrono::milliseconds probe_timeout{std::chrono::milliseconds(200)};
+    // How long one turn of the rewrite may hold the loop before it lets others run.
+    std::chrono::milliseconds turn_budget{std::chrono::milliseconds(50)};
+    // Objects written per transaction of the rewrite.
+    std::size_t batch_size = 256;
+};
+
 // Mirrors the context's zone events and devices into Redis as they change, under the prefix
 // "quillmere", and reads the devices back at start-up. Subscribed before any other observer,
 // so a change is in Redis before anyone else hears of it.
+//
+// A failed write never reaches the repositories: it is logged, and the mirror is out of step.
+// Changes are then not written one by one; the mirror tries Redis again on the loop at growing
+// intervals, each time with a short probe, and once it answers writes its whole state again
+// (every zone event and device, and the removal of what the service no longer holds), in
+// batches that hold the loop only briefly. A reopened connection (a restarted server may have
+// lost its data or gone back to older data) is caught up the same way.
 class external_storage
     : public libs::context_utils::objects_repository<context::zone_event>::observer,
       public libs::context_utils::objects_repository<context::device>::observer {
 public:
     typedef libs::core::timestamp timestamp;
 
+    typedef storage_catch_up catch_up;
+
     // Subscribes to the zone events, then to the devices; then clears the zone events kept in
     // Redis (every key of the prefix when no version is stored), writes the version and
-    // writes the zone events already held. Raises what a Redis command raises.
+    // writes the zone events already held. Raises what a Redis command raises. Catches up on
+    // _loop's timers.
     external_storage(context::context& _context, redis::context& _redis,
-                     libs::core::logger& _logger);
+                     libs::core::logger& _logger, libs::core::events_loop& _loop,
+                     catch_up _catch_up = catch_up());
     ~external_storage() override;
     external_storage(const external_storage&) = delete;
     external_storage& operator=(const external_storage&) = delete;
 
-    // Each writes the change to Redis; raises when a command fails.
+    // Each writes the change to Redis, or notes it for the catch-up while Redis is out of
+    // step; never raises.
     void after_creating(const context::zone_event& _event, timestamp _ts) override;
     void after_updating(const context::zone_event& _event, timestamp _ts) override;
     void before_deleting(const context::zone_event& _event, timestamp _ts) override;
@@ -44,6 +79,10 @@ public:
     // The devices stored in Redis, not full, each with its latest stored time. What cannot
     // be read is logged and left out. Never raises.
     std::vector<context::device> get_devices() const;
+
+    // True while Redis is known to hold what the service holds: no write failed since the
+    // last catch-up ended, and the connection was not reopened.
+    bool is_in_step() const { return m_step == step::in_step; }
 
 private:
     enum action { CREATE = 0, UPDATE = 1, DELETE = 2 };
@@ -81,12 +120,60 @@ private:
 
     typedef std::initializer_list<std::pair<const std::string&, const std::string>> field_values;
 
+    enum class step { in_step, behind, rewriting };
+    // The times that the hash of an object holds, as its changes wrote them.
+    struct change_times {
+        boost::optional<timestamp> created;
+        boost::optional<timestamp> updated;
+    };
+    typedef std::unordered_map<std::string, change_times> times_by_uid;
+    // Where a rewrite stands: the objects held when it began, then the walks over the sets.
+    struct rewrite {
+        enum phase { version, zone_events, devices, stale_zone_events, stale_devices, done };
+        phase at = version;
+        std::vector<std::string> uids;  // of the phase's kind, held when the phase began
+        std::size_t next = 0;
+        std::string cursor = "0";  // SSCAN's, in the stale phases
+    };
+
     void change(action _action, const context::zone_event& _event, const timestamp& _ts);
     void change(action _action, const context::device& _device, const timestamp& _ts);
-    // Deletes the hash _key and the member _uid of _set, or writes both, in one round trip
-    // and in this order. When the first command fails the second has been sent all the same.
+    // Deletes the hash _key and the member _uid of _set, or writes both, in one transaction;
+    // while Redis is out of step, writes nothing. A failure puts Redis out of step.
     void store(action _action, const std::string& _key, const std::string& _set,
                const std::string& _uid, field_values _fields);
+    static void note_times(times_by_uid& _times, action _action, const std::string& _uid,
+                           const timestamp& _ts);
+
+    // Redis is out of step: a retry is due after _delay.
+    void fall_behind(std::chrono::milliseconds _delay);
+    void on_timer();
+    // Probes Redis and, when it answers, begins the rewrite.
+    void retry();
+    // Runs rewrite steps until the turn's budget is spent or the rewrite is done.
+    void rewrite_turn();
+    // One transaction or one SSCAN step of the rewrite; false once it is done.
+    bool rewrite_step();
+    // The key of the hash of the object with a uid.
+    typedef std::string (*key_of)(const std::string& _uid);
+    // The next batch of the phase's objects that are still held, written anew with their
+    // set members, in one transaction.
+    template <class T>
+    void rewrite_objects(const libs::context_utils::objects_repository<T>& _repository,
+                         const times_by_uid& _times, const std::string& _set, key_of _key);
+    // Removes, from one SSCAN step of _set, the members whose objects are no longer held, with
+    // their hashes.
+    template <class T>
+    void remove_stale(const libs::context_utils::objects_repository<T>& _repository,
+                      const std::string& _set, key_of _key);
+    // The object's fields but the times, after "HMSET" and the key; the texts that the
+    // command refers to are kept in _texts.
+    static void append_fields(redis::context::sv_args& _command, const context::zone_event& _event,
+                              std::deque<std::string>& _texts);
+    static void append_fields(redis::context::sv_args& _command, const context::device& _device,
+                              std::deque<std::string>& _texts);
+    static void append_times(redis::context::sv_args& _command, const change_times& _times,
+                             std::deque<std::string>& _texts);
     // "create_time" for a creation, "update_time" otherwise.
     static const std::string& time_field(action _action);
     static const std::string& bool_to_string(bool _value);
@@ -97,6 +184,18 @@ private:
     libs::context_utils::objects_repository<context::device>::subscription_handle
         m_devices_subscription_handle;
     libs::core::logger& m_logger;
+
+    const context::context& m_context;
+    const catch_up m_catch_up;
+    step m_step = step::in_step;
+    std::chrono::milliseconds m_retry_delay;
+    // The connection that Redis is known to be in step on.
+    std::uint64_t m_connection_number = 0;
+    times_by_uid m_zone_event_times;
+    times_by_uid m_device_times;
+    rewrite m_rewrite;
+    // Last: no tick comes once the rest is gone.
+    libs::core::timer::ptr m_timer;
 };
 
 }  // namespace tvk

@@ -11,6 +11,7 @@
 
 #include "core/exception.hpp"
 #include "core/redis/reader.hpp"
+#include "core/scope_guard.hpp"
 
 namespace tvk {
 namespace redis {
@@ -64,48 +65,87 @@ std::string escape_pattern(const char* _text) {
     return escaped;
 }
 
+// The connect time-out of hiredis's blocking connections.
+constexpr std::chrono::milliseconds connect_timeout(1500);
+
+timeval to_timeval(std::chrono::milliseconds _duration) {
+    timeval result{};
+    result.tv_sec = static_cast<decltype(result.tv_sec)>(_duration.count() / 1000);
+    result.tv_usec = static_cast<decltype(result.tv_usec)>((_duration.count() % 1000) * 1000);
+    return result;
+}
+
 }  // namespace
 
 context::context(const std::string& _host, int _port, unsigned int _db_number)
     : m_host(_host), m_port(_port), m_db_number(_db_number) {
-    m_context_ptr = open();
+    m_context_ptr = open(connect_timeout, m_timeout);
 }
 
 context::~context() = default;
 
-context::context_ptr context::open() const {
-    struct timeval timeout {};
-    timeout.tv_sec = 1;
-    timeout.tv_usec = 500000;
-    context_ptr connection(redisConnectWithTimeout(m_host.c_str(), m_port, timeout));
+context::context_ptr context::open(std::chrono::milliseconds _connect_timeout,
+                                   std::chrono::milliseconds _command_timeout) {
+    context_ptr connection(
+        redisConnectWithTimeout(m_host.c_str(), m_port, to_timeval(_connect_timeout)));
     if (!connection) {
         TVK_THROW("Connection error: can't allocate redis context");
     }
     // The connect time-out does not cover the commands: without one of their own, a server
     // that takes the connection and never answers (stopped, cut off) would hold the service,
     // signals included, for good.
-    struct timeval command_timeout {};
-    command_timeout.tv_sec = 5;
     if (connection->err == 0) {
-        redisSetTimeout(connection.get(), command_timeout);
+        redisSetTimeout(connection.get(), to_timeval(_command_timeout));
     }
     if (connection->err != 0) {
         TVK_THROW(std::string("Connection error: ") + connection->errstr);
     }
     libs::core::redis::limit_array_replies(*connection->reader);
     const char* select_format = "SELECT %u";
-    take_reply(connection.get(), redisCommand(connection.get(), select_format, m_db_number),
-               select_format, TVK_SOURCE_LOCATION);
+    void* selected = redisCommand(connection.get(), select_format, m_db_number);
+    if (selected == nullptr) {
+        // Taken but not answered (a frozen server) is a failed connect like a refused one.
+        TVK_THROW(std::string("Connection error: ") + connection->errstr);
+    }
+    take_reply(connection.get(), selected, select_format, TVK_SOURCE_LOCATION);
+    ++m_connection_number;
     return connection;
 }
 
 redisContext* context::usable_context() {
-    if (m_context_ptr->err != 0 || closed_by_peer(m_context_ptr->fd)) {
+    if (is_connection_lost()) {
         // The old connection stays until a new one is ready, so a failed reopen is tried
         // again by the next command.
-        m_context_ptr = open();
+        m_context_ptr = open(connect_timeout, m_timeout);
     }
     return m_context_ptr.get();
+}
+
+bool context::is_connection_lost() const {
+    return m_context_ptr->err != 0 || closed_by_peer(m_context_ptr->fd);
+}
+
+void context::set_timeout(std::chrono::milliseconds _timeout) {
+    m_timeout = _timeout;
+    if (m_context_ptr->err == 0) {
+        redisSetTimeout(m_context_ptr.get(), to_timeval(m_timeout));
+    }
+}
+
+void context::ping(std::chrono::milliseconds _timeout) {
+    if (is_connection_lost()) {
+        m_context_ptr = open(_timeout, _timeout);
+    } else {
+        redisSetTimeout(m_context_ptr.get(), to_timeval(_timeout));
+    }
+    // The usual time-out comes back whatever the answer; a connection that failed is not
+    // used again anyway.
+    const auto restore = libs::core::execute_on_scope_exit([this]() noexcept {
+        if (m_context_ptr->err == 0) {
+            redisSetTimeout(m_context_ptr.get(), to_timeval(m_timeout));
+        }
+    });
+    execute_command_sv({"PING"});
 }
 
 reply context::take_reply(redisContext* _connection, void* _reply, boost::string_view _name,
@@ -118,8 +158,7 @@ reply context::take_reply(redisContext* _connection, void* _reply, boost::string
     }
     reply result(static_cast<redisReply*>(_reply));
     if (result.get_type() == reply_type::ERROR) {
-        throw tvk::libs::core::exception("Command: " + name + ", error: " + result.to_string(),
-                                         _location);
+        throw_error_reply(_name, result, _location);
     }
     return result;
 }
@@ -272,47 +311,83 @@ reply context::execute_command_sv(const sv_args& _args) {
         _args.front(), TVK_SOURCE_LOCATION);
 }
 
-std::vector<reply> context::execute_commands_sv(const std::vector<sv_args>& _commands) {
+std::vector<reply> context::pipeline(const std::vector<sv_args>& _commands) {
     std::vector<argv_texts> commands;
     commands.reserve(_commands.size());
     for (const auto& args : _commands) {
         commands.emplace_back(args);
     }
     redisContext* connection = usable_context();
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        // Only a lack of memory fails here; the connection is then in an error state and is
-        // reopened, with what was queued, before the next command.
-        if (redisAppendCommandArgv(connection, commands[i].count(), commands[i].texts.data(),
-                                   commands[i].lengths.data()) != REDIS_OK) {
-            take_reply(connection, nullptr, _commands[i].front(), TVK_SOURCE_LOCATION);
-        }
-    }
     std::vector<reply> replies;
     replies.reserve(commands.size());
-    std::exception_ptr failure;
+    for (auto& command : commands) {
+        // Only a lack of memory fails here; the connection is then in an error state and is
+        // reopened, with what was queued, before the next command.
+        if (redisAppendCommandArgv(connection, command.count(), command.texts.data(),
+                                   command.lengths.data()) != REDIS_OK) {
+            return replies;
+        }
+    }
     for (std::size_t i = 0; i < commands.size(); ++i) {
         void* raw = nullptr;
         // The first read writes every queued command.
-        if (redisGetReply(connection, &raw) != REDIS_OK) {
-            raw = nullptr;
+        if (redisGetReply(connection, &raw) != REDIS_OK || raw == nullptr) {
+            break;
         }
-        try {
-            replies.push_back(
-                take_reply(connection, raw, _commands[i].front(), TVK_SOURCE_LOCATION));
-        } catch (...) {
-            if (!failure) {
-                failure = std::current_exception();
-            }
-            if (raw == nullptr) {
-                // A broken connection has no later reply to read.
-                break;
-            }
-        }
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
+        replies.emplace_back(static_cast<redisReply*>(raw));
     }
     return replies;
+}
+
+std::vector<reply> context::execute_commands_sv(const std::vector<sv_args>& _commands) {
+    std::vector<reply> replies = pipeline(_commands);
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        if (replies[i].get_type() == reply_type::ERROR) {
+            throw_error_reply(_commands[i].front(), replies[i], TVK_SOURCE_LOCATION);
+        }
+    }
+    if (replies.size() < _commands.size()) {
+        take_reply(m_context_ptr.get(), nullptr, _commands[replies.size()].front(),
+                   TVK_SOURCE_LOCATION);
+    }
+    return replies;
+}
+
+reply context::execute_transaction_sv(const std::vector<sv_args>& _commands) {
+    if (_commands.empty()) {
+        TVK_THROW("Transaction is empty");
+    }
+    std::vector<sv_args> transaction;
+    transaction.reserve(_commands.size() + 2);
+    transaction.push_back({"MULTI"});
+    transaction.insert(transaction.end(), _commands.begin(), _commands.end());
+    transaction.push_back({"EXEC"});
+    std::vector<reply> replies = pipeline(transaction);
+    // A command refused while queued (its QUEUED reply is an error) aborts the transaction.
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        if (replies[i].get_type() == reply_type::ERROR) {
+            throw_error_reply(transaction[i].front(), replies[i], TVK_SOURCE_LOCATION);
+        }
+    }
+    if (replies.size() < transaction.size()) {
+        // Without EXEC the server drops what was queued: nothing of it was carried out.
+        take_reply(m_context_ptr.get(), nullptr, _commands.front().front(), TVK_SOURCE_LOCATION);
+    }
+    reply& result = replies.back();
+    const reply_array results = result.as_array();
+    for (std::size_t i = 0; i < results.size() && i < _commands.size(); ++i) {
+        if (results[i].get_type() == reply_type::ERROR) {
+            throw_error_reply(_commands[i].front(), results[i], TVK_SOURCE_LOCATION);
+        }
+    }
+    return std::move(result);
+}
+
+void context::throw_error_reply(boost::string_view _name, const reply_element& _reply,
+                                const tvk::libs::core::source_location& _location) {
+    throw tvk::libs::core::exception(
+        "Command: " + std::string(_name.data(), _name.size()) + ", error: " + _reply.to_string(),
+        _location);
 }
 
 }  // namespace redis

@@ -4,6 +4,8 @@
 
 #include <boost/optional.hpp>
 #include <boost/utility/string_view.hpp>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -20,8 +22,9 @@ namespace redis {
 
 // A blocking connection to one database of a Redis server. Every command raises
 // tvk::libs::core::exception for an error reply or a broken connection, or when the server
-// has not answered within 5 seconds. A connection that the server has closed, or that failed,
-// is reopened before the next command is sent. One thread at a time.
+// has not answered within the time-out (5 seconds unless set otherwise). A connection that the
+// server has closed, or that failed, is reopened before the next command is sent. One thread
+// at a time.
 class context {
 public:
     // A command as zero-terminated texts, the command name first.
@@ -30,11 +33,23 @@ public:
     typedef std::vector<boost::string_view> sv_args;
 
     // Connects within 1.5 s and selects _db_number; raises "Connection error: " and
-    // hiredis's text when the server cannot be reached.
+    // hiredis's text when the server cannot be reached or does not answer.
     context(const std::string& _host, int _port, unsigned int _db_number);
     virtual ~context();
     context(const context&) = delete;
     context& operator=(const context&) = delete;
+
+    // The time-out of each command, on this connection and on those reopened later.
+    void set_timeout(std::chrono::milliseconds _timeout);
+    // How many connections have been opened so far, the first included. A new one may be to a
+    // server that restarted and lost, or went back on, what was written before.
+    std::uint64_t get_connection_number() const { return m_connection_number; }
+    // True when the server has closed the connection or it has failed; sends nothing.
+    bool is_connection_lost() const;
+    // Reopens the connection if it is lost, then sends PING: each within _timeout, so that a
+    // server that does not answer is found out without waiting for the command time-out.
+    // Raises as connecting and commands do.
+    void ping(std::chrono::milliseconds _timeout);
 
     reply flush_db();
     // Deletes every key whose name is _branch, ":" and anything.
@@ -71,6 +86,11 @@ public:
     // Raises for the first that failed, once the replies that can be read have been; the
     // commands after a failed one have been sent (and carried out) all the same.
     std::vector<reply> execute_commands_sv(const std::vector<sv_args>& _commands);
+    // The commands as one transaction (MULTI, the commands, EXEC) in one round trip: the server
+    // carries out all of them or none. Gives EXEC's array of their replies. Raises for the
+    // first that failed, named as the command itself; a broken connection is named after the
+    // first command.
+    reply execute_transaction_sv(const std::vector<sv_args>& _commands);
 
     // hiredis's formatted command: the format is split at blanks and each "%s" or "%u" takes
     // the next argument (a const char* or an unsigned int).
@@ -90,8 +110,13 @@ private:
     };
     typedef std::unique_ptr<redisContext, context_deleter> context_ptr;
 
-    // A connection with its database selected; raises when it cannot be made.
-    context_ptr open() const;
+    // A connection with its database selected, connected within _connect_timeout and answering
+    // within _command_timeout; raises when it cannot be made.
+    context_ptr open(std::chrono::milliseconds _connect_timeout,
+                     std::chrono::milliseconds _command_timeout);
+    // Sends _commands in one round trip and gives the replies read, in order, up to the first
+    // that did not come (a broken connection or a time-out): fewer than the commands then.
+    std::vector<reply> pipeline(const std::vector<sv_args>& _commands);
     // The connection to send the next command on: reopened first when the server closed it
     // or it is in an error state.
     redisContext* usable_context();
@@ -99,12 +124,18 @@ private:
     // error reply.
     static reply take_reply(redisContext* _connection, void* _reply, boost::string_view _name,
                             const tvk::libs::core::source_location& _location);
+    // Raises "Command: ", _name, ", error: " and the text of the error reply _reply.
+    [[noreturn]] static void throw_error_reply(boost::string_view _name,
+                                               const reply_element& _reply,
+                                               const tvk::libs::core::source_location& _location);
 
     context_ptr m_context_ptr;
     // Where a closed connection is reopened.
     std::string m_host;
     int m_port;
     unsigned int m_db_number;
+    std::chrono::milliseconds m_timeout{std::chrono::seconds(5)};
+    std::uint64_t m_connection_number = 0;
 };
 
 }  // namespace redis

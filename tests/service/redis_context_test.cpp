@@ -21,6 +21,7 @@
 #include "test_support/free_port.hpp"
 #include "test_support/polling_thread.hpp"
 #include "test_support/redis_server.hpp"
+#include "test_support/tcp_proxy.hpp"
 
 using tvk::redis::reply;
 using tvk::redis::reply_array;
@@ -482,6 +483,93 @@ TEST(redis_context_reconnection, a_failed_reopen_is_a_connection_error_and_is_tr
     }
     server.start();
     EXPECT_EQ(redis.get_from_table("t", "f").get_type(), reply_type::NIL);
+}
+
+TEST(redis_context_reconnection, a_reopen_that_a_frozen_server_takes_but_never_answers_fails) {
+    test_support::redis_server server;
+    tvk::redis::context redis(server.address(), server.port(), 0);
+    EXPECT_EQ(redis.get_connection_number(), 1u);
+    redis.set_timeout(200ms);
+    server.stop();
+    server.start();
+    server.pause();
+    const auto before = std::chrono::steady_clock::now();
+    expect_that(error_of([&] { redis.get_from_table("t", "f"); }),
+                raised("src/redis/redis_context.cpp",
+                       "Connection error: Resource temporarily unavailable"));
+    // The probe does not wait for the command time-out either.
+    redis.set_timeout(5s);
+    expect_that(error_of([&] { redis.ping(200ms); }),
+                raised("src/redis/redis_context.cpp",
+                       "Connection error: Resource temporarily unavailable"));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+    server.resume();
+    redis.ping(1s);
+    EXPECT_EQ(redis.get_connection_number(), 2u);
+    EXPECT_FALSE(redis.is_connection_lost());
+    server.stop();
+    EXPECT_TRUE(redis.is_connection_lost());
+}
+
+TEST_F(redis_context_test,
+       a_transaction_carries_out_every_command_or_raises_for_the_first_refused) {
+    const auto replies = m_redis.execute_transaction_sv({{"SADD", "s", "a"}, {"SCARD", "s"}});
+    ASSERT_EQ(replies.as_array().size(), 2u);
+    EXPECT_EQ(replies.as_array()[1].to_integer(), 1);
+
+    // Refused while queued: nothing is carried out.
+    expect_that(error_of([&] {
+                    m_redis.execute_transaction_sv({{"SADD", "s", "b"}, {"HSET", "h"}});
+                }),
+                raised("src/redis/redis_context.cpp",
+                       "Command: HSET, error: ERR wrong number of arguments .*"));
+    EXPECT_EQ(m_redis.execute_command_sv({"SCARD", "s"}).to_integer(), 1);
+    // Failed when carried out: the others are done, the failure named.
+    expect_that(error_of([&] {
+                    m_redis.execute_transaction_sv({{"HSET", "s", "f", "v"}, {"SADD", "s", "c"}});
+                }),
+                raised("src/redis/redis_context.cpp", "Command: HSET, error: WRONGTYPE .*"));
+    EXPECT_EQ(m_redis.execute_command_sv({"SCARD", "s"}).to_integer(), 2);
+}
+
+// The connection is cut after every possible number of bytes of a transaction: the server
+// holds both of its commands or neither.
+TEST(redis_context_transaction, a_transaction_cut_on_the_wire_leaves_both_commands_or_neither) {
+    test_support::redis_server server;
+    test_support::tcp_proxy proxy(server.port());
+    tvk::redis::context redis(server.address(), proxy.port(), 0);
+    tvk::redis::context check(server.address(), server.port(), 0);
+    const std::string key = "quillmere:devices:T1:fields";
+    const std::vector<std::string> hmset{"HMSET", key, "uid", "T1", "mac_address", "AA:BB"};
+    const std::vector<std::string> sadd{"SADD", "quillmere:devices:set", "T1"};
+    // The bytes of a command as sent.
+    const auto sent = [](const std::vector<std::string>& _words) {
+        std::size_t size = ("*" + std::to_string(_words.size()) + "\r\n").size();
+        for (const auto& word : _words) {
+            size += ("$" + std::to_string(word.size()) + "\r\n").size() + word.size() + 2;
+        }
+        return size;
+    };
+    const std::size_t length = sent({"MULTI"}) + sent(hmset) + sent(sadd) + sent({"EXEC"});
+    std::size_t both = 0;
+    for (std::size_t cut = 0; cut <= length; ++cut) {
+        check.flush_db();
+        redis.ping(5s);  // reopened before the cut is set
+        proxy.cut_after(cut);
+        try {
+            redis.execute_transaction_sv(
+                {{hmset.begin(), hmset.end()}, {sadd.begin(), sadd.end()}});
+        } catch (const tvk::libs::core::exception&) {
+        }
+        const bool hash = check.execute_command_sv({"EXISTS", key}).to_integer() == 1;
+        const bool member =
+            check.execute_command_sv({"SISMEMBER", "quillmere:devices:set", "T1"}).to_integer() ==
+            1;
+        EXPECT_EQ(hash, member) << "cut after " << cut << " bytes";
+        both += hash ? 1 : 0;
+    }
+    // Only the whole transaction is carried out.
+    EXPECT_EQ(both, 1u);
 }
 
 TEST(redis_reply_type, every_kind_has_its_text_and_others_raise) {

@@ -64,7 +64,7 @@ protected:
     const std::set<std::string> m_zone_types;
     tvk::context::writable_context m_context;
     tvk::redis::context m_redis{m_site.redis().address(), m_site.redis().port(), 0};
-    tvk::external_storage m_storage{m_context, m_redis, m_logger};
+    tvk::external_storage m_storage{m_context, m_redis, m_logger, *m_loop};
     std::unique_ptr<tvk::context_updater> m_updater;
     std::thread m_thread;
 };

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
@@ -111,9 +112,12 @@ pid_t redis_server::pid() const {
     return m_process ? m_process->pid() : -1;
 }
 
-void redis_server::start() {
+void redis_server::start(bool _saved_data) {
     if (m_process) {
         return;
+    }
+    if (!_saved_data) {
+        std::remove(m_directory.file("dump.rdb").c_str());
     }
     m_process = std::make_unique<child_process>(
         redis_program,
@@ -133,6 +137,13 @@ void redis_server::stop() {
     m_process->send_signal(SIGTERM);
     m_process->send_signal(SIGCONT);  // a frozen server ends too
     wait_until_stopped(std::chrono::seconds(5));
+}
+
+void redis_server::stop_keeping_data() {
+    if (command({"SAVE"}).rfind("+OK", 0) != 0) {
+        throw std::runtime_error("redis_server: SAVE failed");
+    }
+    stop();
 }
 
 void redis_server::pause() {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace test_support {
@@ -82,7 +83,8 @@ void tcp_proxy::step() {
             current.since = std::chrono::steady_clock::now();
         } else {
             if (waiting[1 + 2 * i].revents != 0) {
-                open = relay(current.client, current.server);
+                const long long limit = m_cut_after.load();
+                open = relay(current.client, current.server, limit);
             }
             if (open && waiting[2 + 2 * i].revents != 0) {
                 open = relay(current.server, current.client);
@@ -117,10 +119,24 @@ void tcp_proxy::accept_client() {
     m_links.push_back(added);
 }
 
-bool tcp_proxy::relay(int _from, int _to) {
+bool tcp_proxy::relay(int _from, int _to, long long _limit) {
     char buffer[65536];
     const auto n = ::recv(_from, buffer, sizeof(buffer), 0);
-    return n > 0 && send_all(_to, buffer, static_cast<std::size_t>(n));
+    if (n <= 0) {
+        return false;
+    }
+    if (_limit < 0) {
+        return send_all(_to, buffer, static_cast<std::size_t>(n));
+    }
+    const auto relayed = std::min<long long>(n, _limit);
+    const bool sent = send_all(_to, buffer, static_cast<std::size_t>(relayed));
+    if (relayed < _limit) {
+        m_cut_after = _limit - relayed;
+        return sent;
+    }
+    // The last byte allowed ends the link; later ones are relayed whole again.
+    m_cut_after = -1;
+    return false;
 }
 
 bool tcp_proxy::go_on_breaking(link& _link) {

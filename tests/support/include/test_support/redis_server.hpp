@@ -24,10 +24,13 @@ public:
 
     // Ends the server: SIGTERM, then SIGKILL after a deadline. Clients see the connection close.
     void stop();
+    // Saves the data set to disk (SAVE), then stops the server; start(true) loads it again.
+    void stop_keeping_data();
     // Kills the server at once (SIGKILL): nothing is said to the clients.
     void kill();
-    // Starts the server again on the same port, with an empty data set; waits for PING.
-    void start();
+    // Starts the server again on the same port, with an empty data set or, with
+    // _saved_data, the one that stop_keeping_data saved last; waits for PING.
+    void start(bool _saved_data = false);
     // Freezes the server (SIGSTOP): connections are still taken, nothing is answered.
     void pause();
     // Lets a frozen server go on (SIGCONT).

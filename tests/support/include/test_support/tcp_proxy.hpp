@@ -25,6 +25,10 @@ public:
     // its connection is ended towards it (it reads the end of the stream), then reset: a
     // server going away in the middle of a long request.
     void break_next_request() { m_break_next = true; }
+    // From now on, clients' bytes are relayed up to _bytes more in all; the connection that
+    // sent the last of them is then closed both ways, so the server sees exactly that much.
+    // Later bytes are relayed whole again.
+    void cut_after(std::size_t _bytes) { m_cut_after = static_cast<long long>(_bytes); }
     // The connections broken so far.
     std::size_t broken_count() const { return m_broken; }
 
@@ -39,8 +43,9 @@ private:
 
     void step();
     void accept_client();
-    // Relays what _from has; false when the link is over.
-    bool relay(int _from, int _to);
+    // Relays what _from has, up to _limit bytes when it is not negative; false when the link
+    // is over.
+    bool relay(int _from, int _to, long long _limit = -1);
     // Moves a breaking link on; false once it is closed.
     bool go_on_breaking(link& _link);
     static void close_link(link& _link, bool _reset);
@@ -50,6 +55,7 @@ private:
     int m_server_port = 0;
     std::vector<link> m_links;  // the thread's own
     std::atomic<bool> m_break_next{false};
+    std::atomic<long long> m_cut_after{-1};  // no cut while negative
     std::atomic<std::size_t> m_broken{0};
     polling_thread m_thread;  // last: stopped before the sockets close
 };
