@@ -55,8 +55,8 @@ TEST(e2e_faults, redis_going_away_while_running_needs_no_restart_of_the_service)
                        site::zone_event("T1", "Z1", "restricted", "enter", 1700000100));
     ASSERT_TRUE(eventually([&] { return has_member(redis, zone_events_set, "T1:Z1"); }));
 
-    // Down while a change comes: the change is logged as lost, and the next one is written
-    // once Redis is back.
+    // Down while a change comes: the failure is logged, and once Redis is back the change is
+    // written with the next.
     redis.stop();
     world.site.publish("zone_event",
                        site::zone_event("T2", "Z1", "restricted", "enter", 1700000200));
@@ -73,14 +73,14 @@ TEST(e2e_faults, redis_going_away_while_running_needs_no_restart_of_the_service)
         }
         return false;
     }));
-    EXPECT_FALSE(has_member(redis, zone_events_set, "T2:Z1"));
+    EXPECT_TRUE(eventually([&] { return has_member(redis, zone_events_set, "T2:Z1"); }));
 
     ASSERT_TRUE(service->stop(SIGTERM));
     EXPECT_EQ(service->exit_code(), 0);
 }
 
-// A frozen Redis takes connections and answers nothing: each command is given up after its
-// time-out, and the service goes on.
+// A frozen Redis takes connections and answers nothing: a write is given up after its time-out
+// of a second, and the service goes on.
 TEST(e2e_faults, a_redis_that_stops_answering_holds_each_command_for_its_time_out_only) {
     service_site world;
     auto& redis = world.site.redis();
@@ -93,7 +93,7 @@ TEST(e2e_faults, a_redis_that_stops_answering_holds_each_command_for_its_time_ou
                        site::zone_event("T1", "Z1", "restricted", "enter", 1700000100));
     ASSERT_TRUE(wait_for_count(
         world.log, "Command: HMSET, connection error: Resource temporarily unavailable", 1, 15s));
-    EXPECT_GE(std::chrono::steady_clock::now() - paused, 4s);
+    EXPECT_GE(std::chrono::steady_clock::now() - paused, 900ms);
     redis.resume();
     world.site.publish("user_msg", site::user_msg("T2", "0405000102", "AA:02"));
     ASSERT_TRUE(eventually([&] { return has_member(redis, devices_set, "T2"); }));
