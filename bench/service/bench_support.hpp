@@ -219,5 +219,7 @@ int zone_events_benchmark(const options& _options);
 int startup_benchmark(const options& _options);
 int clear_benchmark(const options& _options);
 int reboot_benchmark(const options& _options);
+// Writing the whole state again after Redis restarted empty: the Redis mirror in process.
+int rewrite_benchmark(const options& _options);
 
 }  // namespace bench

@@ -1,5 +1,5 @@
 // The service benchmarks, run by hand:
-//   build/bench/quillmere_service_bench <zone_events|startup|clear|reboot>
+//   build/bench/quillmere_service_bench <zone_events|startup|clear|reboot|rewrite>
 //       [--repetitions N] [--count N] [--binary PATH]
 // Each starts the built service binary against a location site of its own (Redis, the fake
 // location server, a stream publisher) and measures its floor on the same peers in the same
@@ -18,7 +18,7 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: quillmere_service_bench <zone_events|startup|clear|reboot>"
+    std::cerr << "usage: quillmere_service_bench <zone_events|startup|clear|reboot|rewrite>"
                  " [--repetitions N] [--count N] [--binary PATH]\n";
     return 2;
 }
@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
         {"startup", bench::startup_benchmark},
         {"clear", bench::clear_benchmark},
         {"reboot", bench::reboot_benchmark},
+        {"rewrite", bench::rewrite_benchmark},
     };
     if (argc < 2 || benchmarks.count(argv[1]) == 0) {
         return usage();
