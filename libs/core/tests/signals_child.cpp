@@ -1,8 +1,11 @@
 // Runs an events loop under stop_on_signals and reports on standard output; the signals tests
 // drive it. Exit status 0 when every check held, 1 when one failed, 2 when it timed out.
 #include <dirent.h>
+#include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <initializer_list>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -42,10 +45,33 @@ bool wait_for_thread_count(int _count) {
 void report(const std::string& _line) {
     std::cout << _line << std::endl;
 }
+
+// Waits until each of _signals is pending; false after five seconds.
+bool wait_for_pending(std::initializer_list<int> _signals) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    for (;;) {
+        sigset_t pending;
+        sigpending(&pending);
+        if (std::all_of(_signals.begin(), _signals.end(),
+                        [&](int _signal) { return sigismember(&pending, _signal) == 1; })) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
+    // "held" modes: as the service does, SIGINT and SIGTERM are blocked from the start in
+    // every thread.
+    const bool held = mode.compare(0, 4, "held") == 0;
+    if (held) {
+        tvk::libs::core::hold_stop_signals();
+    }
     tvk::libs::core::logger logger("signals_child", "main");
     auto core = tvk::libs::core::core::create(logger);
     auto loop = core->create_events_loop("main loop");
@@ -59,6 +85,20 @@ int main(int argc, char** argv) {
         },
         TVK_SOURCE_LOCATION);
     const int baseline = thread_count();
+    if (mode == "held_early") {
+        // The signal comes before the watch exists.
+        report("held");
+        if (!wait_for_pending({argc > 2 ? std::stoi(argv[2]) : SIGTERM})) {
+            report("no signal");
+            return 2;
+        }
+        auto handle = loop->stop_on_signals();
+        const bool at_once = loop->is_stopped() && handle->signal_is_received();
+        report(at_once ? "stopped at once" : "not stopped");
+        loop->run_catch_exceptions(TVK_SOURCE_LOCATION);
+        handle.reset();
+        return timed_out ? 2 : (at_once ? 0 : 1);
+    }
     auto handle = loop->stop_on_signals();
     bool ok = thread_count() == baseline + 1;
 
@@ -96,6 +136,13 @@ int main(int argc, char** argv) {
     report(thread_ended ? "thread ended" : "thread still runs");
     handle.reset();
     ok = ok && received && thread_ended;
+    if (held) {
+        // No longer watched, and still blocked: the next ones wait, without effect.
+        report("unwatched");
+        const bool both = wait_for_pending({SIGINT, SIGTERM});
+        report(both ? "still held" : "not held");
+        return ok && both ? 0 : 1;
+    }
     if (mode == "twice") {
         // No longer watched: the next signal ends the process the default way.
         report("unwatched");

@@ -51,3 +51,27 @@ TEST(signals_handle, destroying_the_handle_without_a_signal_keeps_the_loop_runni
     EXPECT_EQ(child.exit_code(), 0) << child.standard_error();
     EXPECT_EQ(child.standard_output(), "running after handle\nok\n");
 }
+
+// A process that blocks SIGINT and SIGTERM from its start, as the service does.
+TEST(signals_handle, a_signal_held_before_the_watch_has_stopped_the_loop_when_it_returns) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        test_support::child_process child(SIGNALS_CHILD, {"held_early", std::to_string(signal)});
+        ASSERT_TRUE(wait_for_output(child, "held\n")) << child.standard_error();
+        child.send_signal(signal);
+        ASSERT_TRUE(child.wait(5s)) << signal;
+        EXPECT_EQ(child.exit_code(), 0) << signal << "\n" << child.standard_error();
+        EXPECT_EQ(child.standard_output(), "held\nstopped at once\n") << signal;
+    }
+}
+
+TEST(signals_handle, held_signals_are_taken_by_the_watch_and_later_ones_stay_held) {
+    test_support::child_process child(SIGNALS_CHILD, {"held"});
+    ASSERT_TRUE(wait_for_output(child, "ready\n")) << child.standard_error();
+    child.send_signal(SIGINT);
+    ASSERT_TRUE(wait_for_output(child, "unwatched\n")) << child.standard_output();
+    child.send_signal(SIGTERM);
+    child.send_signal(SIGINT);
+    ASSERT_TRUE(child.wait(10s));
+    EXPECT_EQ(child.exit_code(), 0) << child.standard_error();
+    EXPECT_EQ(child.standard_output(), "ready\nreceived\nthread ended\nunwatched\nstill held\n");
+}

@@ -27,6 +27,11 @@ namespace tvk {
 namespace libs {
 namespace core {
 
+// Blocks SIGINT and SIGTERM in the calling thread, and so in the threads it makes afterwards:
+// called first in main, it keeps them from ending the process before a loop's stop_on_signals
+// takes them over.
+void hold_stop_signals();
+
 // One thread's loop of handlers and the factory of the library's asynchronous objects. Every
 // product must be destroyed before the loop that made it.
 class events_loop {
@@ -34,7 +39,9 @@ public:
     using ptr = std::unique_ptr<events_loop>;
 
     // Stops a loop on SIGINT or SIGTERM, watched on a thread of its own; only the first
-    // signal is handled. Destroy it before the loop it stops.
+    // signal is handled. A process may block both in every thread from its start: the watch
+    // takes them over, and one that came before has stopped the loop when stop_on_signals
+    // returns. Destroy it before the loop it stops.
     class signals_handle {
     public:
         using ptr = std::unique_ptr<signals_handle>;
