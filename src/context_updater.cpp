@@ -82,7 +82,8 @@ void context_updater::initialize_devices() {
             // and let the other devices be restored.
             m_logger.error("Device %1% is not restored, its tag cannot be checked: %2%")
                     .location(TVK_SOURCE_LOCATION) %
-                stored.get_uid() % libs::core::exception_to_string();
+                libs::core::cut_for_log(stored.get_uid()) %
+                libs::core::cut_for_log(libs::core::exception_to_string());
             continue;
         }
         if (keep) {
@@ -97,6 +98,9 @@ bool context_updater::tag_still_has_mac(const context::device& _device) const {
     const auto tag = m_context.get_trackable_objects().try_get(_device.get_uid());
     if (!tag) {
         return false;
+    }
+    if (tag->has_malformed_node()) {
+        TVK_THROW("\"node\" is not an object!");
     }
     const auto node = tag->get_node();
     return node && node->get_mac_address() == _device.get_mac();
@@ -147,7 +151,8 @@ void context_updater::handle_zone_event(context::writable_context& _context,
 
     const auto zone = _context.get_zones().try_get(zone_uid);
     if (!zone) {
-        _logger.debug("Zone not found %1%").short_function(TVK_SOURCE_LOCATION) % zone_uid;
+        _logger.debug("Zone not found %1%").short_function(TVK_SOURCE_LOCATION) %
+            libs::core::cut_for_log(zone_uid);
         return;
     }
     const unsigned int zone_id = zone->get_zone_id().value_or(0);

@@ -35,7 +35,8 @@ public:
     // Adds a zone event for every trackable that a zone of a configured type lists, with the
     // trackable's own time, then restores the devices stored in Redis whose tag still has a
     // node with the same MAC address and deletes the others from Redis. A device whose tag
-    // cannot be checked is logged and left out, its Redis entries kept.
+    // cannot be checked (a "node" that is not an object, say) is logged and left out, its
+    // Redis entries kept.
     void initialize();
 
     // Applies one "zone_event" message to the zone events of _context: the handler of the
@@ -50,7 +51,7 @@ private:
     void initialize_zone_events();
     void initialize_devices();
     // Whether the tag of _device still has a node with the device's MAC address; raises what
-    // the tag's getters raise.
+    // the tag's getters raise, and for a "node" that is not an object.
     bool tag_still_has_mac(const context::device& _device) const;
 
     // Destroyed in reverse order: the subscriptions, then the synchroniser.

@@ -63,6 +63,13 @@ void dispatcher::initialize() {
 void dispatcher::after_creating(const objects::trackable_object& /*_object*/, timestamp /*_ts*/) {}
 
 void dispatcher::after_updating(const objects::trackable_object& _object, timestamp _ts) {
+    if (_object.has_malformed_node()) {
+        // A broken notice says nothing about the node: the device stays.
+        m_logger.error("Trackable object %1%: \"node\" is not an object, its device is kept")
+                .location(TVK_SOURCE_LOCATION) %
+            libs::core::cut_for_log(_object.get_uid());
+        return;
+    }
     if (!_object.get_node()) {
         m_context.take_devices().remove(_object.get_uid(), _ts);
     }
@@ -274,7 +281,7 @@ messenger::zone_enter_event_t dispatcher::form_zone_enter_event(
     const context::zone_event& _event) const {
     const auto zone = m_context.get_zones().try_get(_event.get_zone_uid());
     if (!zone) {
-        TVK_THROW("Zone not found " + _event.get_zone_uid());
+        TVK_THROW("Zone not found " + libs::core::cut_for_log(_event.get_zone_uid()));
     }
     messenger::zone_enter_event_t notice;
     messenger::zone_descriptor_t& descriptor = notice.zone_descriptor;

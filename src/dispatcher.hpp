@@ -55,6 +55,8 @@ public:
     // The delivery records by zone-event uid.
     const records& get_records() const { return m_w_events; }
 
+    // A tag whose "node" is missing or null, or that goes, loses its device; one whose "node"
+    // is anything else but an object is logged as malformed and keeps it.
     void after_creating(const libs::context_utils::objects::trackable_object& _object,
                         timestamp _ts) override;
     void after_updating(const libs::context_utils::objects::trackable_object& _object,

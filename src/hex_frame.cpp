@@ -75,6 +75,7 @@ bool has_protocol_id(const std::string& _hex) {
 boost::optional<unsigned int> read_field(const std::string& _hex, std::size_t _position,
                                          std::size_t _digits) {
     if (_position > _hex.size()) {
+        // Quoted whole: it ends before _position, inside the header.
         throw std::out_of_range("hex frame " + _hex + " ends before its field at character " +
                                 std::to_string(_position));
     }

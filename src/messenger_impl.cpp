@@ -59,19 +59,20 @@ void messenger_impl::set_on_register_tag(on_register_tag_callback _callback) {
 }
 
 bool messenger_impl::send_ack(const std::string& _uid, unsigned int _seq_no) const {
-    const auto scope = m_logger.enter_scope("Ack for " + _uid);
+    const auto scope = m_logger.enter_scope("Ack for " + libs::core::cut_for_log(_uid));
     return send_user_msg(_uid, hex_frame::form_ack(_seq_no));
 }
 
 bool messenger_impl::send_enter_zone_event(const std::string& _uid,
                                            const zone_enter_event_t& _event) {
-    const auto scope = m_logger.enter_scope("Zone event for " + _uid);
+    const auto scope = m_logger.enter_scope("Zone event for " + libs::core::cut_for_log(_uid));
     const unsigned int seq_no = get_new_sequence_number();
     return send_user_msg(_uid, hex_frame::form_enter(seq_no, _event));
 }
 
 bool messenger_impl::send_leave_zone_event(const std::string& _uid, unsigned int _zone_id) {
-    const auto scope = m_logger.enter_scope("Leave zone event for " + _uid);
+    const auto scope =
+        m_logger.enter_scope("Leave zone event for " + libs::core::cut_for_log(_uid));
     const unsigned int seq_no = get_new_sequence_number();
     return send_user_msg(_uid, hex_frame::form_leave(seq_no, _zone_id));
 }
@@ -85,7 +86,8 @@ unsigned char messenger_impl::get_new_sequence_number() {
 }
 
 bool messenger_impl::send_user_msg(const std::string& _uid, const std::string& _hex) const {
-    m_logger.debug("To BRUQ %1%: %2%") % _uid % _hex;
+    m_logger.debug("To BRUQ %1%: %2%") % libs::core::cut_for_log(_uid) %
+        libs::core::cut_for_log(_hex);
     Json::Value body(Json::objectValue);
     body["uid"] = _uid;
     body["data"]["hex"] = _hex;
@@ -96,8 +98,8 @@ bool messenger_impl::send_user_msg(const std::string& _uid, const std::string& _
         // An empty answer body counts as no text.
         const auto error = result.error();
         m_logger.error("%1%").location(TVK_SOURCE_LOCATION) %
-            (error && !error->empty() ? *error : std::string("Error"));
-        m_logger.error("user_msg: %1%") % text;
+            (error && !error->empty() ? libs::core::cut_for_log(*error) : std::string("Error"));
+        m_logger.error("user_msg: %1%") % libs::core::cut_for_log(text);
         return false;
     }
     return true;
@@ -122,7 +124,8 @@ void messenger_impl::handle_user_msg(boost::string_view _text) {
         return;
     }
     const std::string uid = dev_id.asString();
-    const auto scope = m_logger.enter_scope("From BRUQ " + uid + ": " + hex);
+    const auto scope = m_logger.enter_scope("From BRUQ " + libs::core::cut_for_log(uid) + ": " +
+                                            libs::core::cut_for_log(hex));
 
     const Json::Value& mac = message["mac"];
     const Json::Value& ts = message["ts"];

@@ -145,6 +145,8 @@ public:
         }
         return static_cast<const node&>(*m_node);
     }
+    // Well formed: a node is an object or missing.
+    bool has_malformed_node() const override { return false; }
 
     const std::string& get_name() const override { not_read_here(); }
     const std::string& get_project_uid() const override { not_read_here(); }

@@ -24,6 +24,24 @@ std::string exception_to_string(const located_exception& _e) {
     return stream.str();
 }
 
+std::string cut_for_log(boost::string_view _text) {
+    if (_text.size() <= max_logged_text_size) {
+        return std::string(_text);
+    }
+    // Back to the start of the character that the limit would split; at most three bytes of
+    // a UTF-8 sequence follow its first.
+    std::size_t end = max_logged_text_size;
+    const auto is_continuation = [](char _byte) {
+        return (static_cast<unsigned char>(_byte) & 0xC0u) == 0x80u;
+    };
+    for (int step = 0; step < 3 && is_continuation(_text[end]); ++step) {
+        --end;
+    }
+    std::string cut(_text.substr(0, end));
+    cut += "... (" + std::to_string(_text.size()) + " bytes)";
+    return cut;
+}
+
 // formatter
 
 component_logger::formatter::formatter(int _log_level, const boost::string_view& _format,

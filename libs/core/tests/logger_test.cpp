@@ -8,7 +8,9 @@
 #include "log_bodies.hpp"
 #include "test_support/debug_socket_collector.hpp"
 
+using tvk::libs::core::cut_for_log;
 using tvk::libs::core::logger;
+using tvk::libs::core::max_logged_text_size;
 using tvk::libs::core::source_location;
 using tvk::libs::core::timestamp;
 
@@ -173,5 +175,35 @@ TEST(logger_close, lines_logged_just_before_destruction_reach_the_socket) {
             log.error("%1%") % last;
         }
         EXPECT_TRUE(collector.wait_for_line_containing(last, std::chrono::seconds(2))) << last;
+    }
+}
+
+TEST(cut_for_log, texts_over_one_kib_keep_their_first_kib_and_tell_their_size) {
+    const std::string kib(1024, 'a');
+    const std::string e_acute = "\xC3\xA9";       // two bytes
+    const std::string euro = "\xE2\x82\xAC";      // three bytes
+    const std::string clef = "\xF0\x9D\x84\x9E";  // four bytes
+    struct cut_case {
+        const char* name;
+        std::string text;
+        std::string logged;
+    };
+    const cut_case cases[] = {
+        {"empty", "", ""},
+        {"short", "T1", "T1"},
+        {"exactly the limit", kib, kib},
+        {"one byte over", kib + "b", kib + "... (1025 bytes)"},
+        {"a megabyte", std::string(1 << 20, 'u'), std::string(1024, 'u') + "... (1048576 bytes)"},
+        {"a character ending at the limit", kib.substr(2) + e_acute + "z",
+         kib.substr(2) + e_acute + "... (1025 bytes)"},
+        {"two bytes across the limit", kib.substr(1) + e_acute, kib.substr(1) + "... (1025 bytes)"},
+        {"three bytes across the limit", kib.substr(2) + euro, kib.substr(2) + "... (1025 bytes)"},
+        {"four bytes across the limit", kib.substr(1) + clef, kib.substr(1) + "... (1027 bytes)"},
+        {"bytes that are no UTF-8", std::string(2000, '\x80'),
+         std::string(1021, '\x80') + "... (2000 bytes)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cut_for_log(c.text), c.logged) << c.name;
+        EXPECT_LE(cut_for_log(c.text).size(), max_logged_text_size + 32) << c.name;
     }
 }

@@ -121,6 +121,11 @@ boost::optional<const trackable_object::node&> trackable_object_impl::get_node()
     return m_node.get(m_json_value, "node", nullptr);
 }
 
+bool trackable_object_impl::has_malformed_node() const {
+    const Json::Value& node = m_json_value["node"];
+    return !node.isNull() && !node.isObject();
+}
+
 const std::string& trackable_object_impl::get_project_uid() const {
     return m_project_uid.get(m_json_value, "project_uid", nullptr);
 }

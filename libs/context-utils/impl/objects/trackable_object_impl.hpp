@@ -124,6 +124,7 @@ public:
     const std::string& get_type() const override;
     const std::string& get_category() const override;
     const tag_config& get_tag_config() const override;
+    bool has_malformed_node() const override;
 
 private:
     lazy_value<string_value> m_uid;

@@ -7,6 +7,7 @@
 #include <boost/optional.hpp>
 #include <boost/system/error_code.hpp>
 #include <boost/utility/string_view.hpp>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,12 @@ class logger;
 std::string exception_to_string();
 // The text that _e.describe() writes.
 std::string exception_to_string(const located_exception& _e);
+
+// The most bytes of a peer's text that a log line carries.
+constexpr std::size_t max_logged_text_size = 1024;
+// _text as a log line carries a text from a peer: unchanged up to max_logged_text_size bytes,
+// else its first bytes up to that limit (no UTF-8 character split) and "... (<size> bytes)".
+std::string cut_for_log(boost::string_view _text);
 
 // Logs for one component of the program through the root logger.
 class component_logger {

@@ -39,6 +39,9 @@ public:
     virtual const std::string& get_type() const = 0;
     virtual const std::string& get_category() const = 0;
     virtual const tag_config& get_tag_config() const = 0;
+    // Whether "node" is there but neither an object nor null: get_node() is empty then as
+    // well, yet the tag is malformed rather than without a node.
+    virtual bool has_malformed_node() const = 0;
 };
 
 class trackable_object::node {
