@@ -78,6 +78,15 @@ TEST(iso8601_time, digitless_text_is_normalised_not_refused) {
     EXPECT_EQ(time->ms, 0u);
 }
 
+// Found by fuzzing: a year near the int limit gives seconds whose milliseconds overflow 64 bits.
+TEST(iso8601_time, a_year_beyond_the_range_of_a_timestamp_is_not_a_time) {
+    const std::string text = "992233024-0-0T575&07:99Z";
+    EXPECT_FALSE(iso8601_time::parse_time(text));
+    Json::Value object(Json::objectValue);
+    object["t"] = text;
+    EXPECT_FALSE(parser_utils::try_get_iso8601_timestamp(object, "t"));
+}
+
 TEST(iso8601_time, keeps_times_before_1970_and_after_2106) {
     for (const auto& t : context_utils_test::far_times) {
         const auto time = iso8601_time::parse_time(t.text);

@@ -79,6 +79,11 @@ boost::optional<iso8601_time::time> iso8601_time::parse_time(const std::string& 
     if (since_epoch == static_cast<time_t>(-1) && errno == EOVERFLOW) {
         return boost::none;
     }
+    // A timestamp counts milliseconds in 64 bits: a year far beyond that is not a time.
+    constexpr std::int64_t max_seconds = std::numeric_limits<std::int64_t>::max() / 1000 - 1;
+    if (since_epoch > max_seconds || since_epoch < -max_seconds) {
+        return boost::none;
+    }
     return time{static_cast<std::int64_t>(since_epoch), milliseconds};
 }
 
