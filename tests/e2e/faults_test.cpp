@@ -27,12 +27,6 @@ namespace {
 const std::string track_obj_path = "/api/private/track_obj/";
 const std::string zones_path = "/api/private/zones/";
 
-// A site with one restricted zone Z1 (zone id 17) and the tags T1 and T2, each with a node.
-void one_zone_two_tags(test_support::location_site& _site) {
-    _site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), site::tag("T2", "AA:02")}));
-    _site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
-}
-
 }  // namespace
 
 TEST(e2e_faults, redis_going_away_while_running_needs_no_restart_of_the_service) {

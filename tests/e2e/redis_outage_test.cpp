@@ -18,12 +18,6 @@ namespace site = test_support::site;
 
 namespace {
 
-// A site with one restricted zone Z1 (zone id 17) and the tags T1 and T2, each with a node.
-void one_zone_two_tags(test_support::location_site& _site) {
-    _site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), site::tag("T2", "AA:02")}));
-    _site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
-}
-
 // The frames posted to _uid so far, as hex.
 std::vector<std::string> frames_of(const test_support::location_site& _site,
                                    const std::string& _uid) {

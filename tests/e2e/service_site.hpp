@@ -126,6 +126,13 @@ inline void store_device(const test_support::redis_server& _redis, const std::st
                     _time, "is_full", "false"});
 }
 
+// A site with one restricted zone Z1 (zone id 17) and the tags T1 and T2, each with a node.
+inline void one_zone_two_tags(test_support::location_site& _site) {
+    namespace site = test_support::site;
+    _site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), site::tag("T2", "AA:02")}));
+    _site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
+}
+
 // One test's world: a site, a debug-socket collector and a temporary directory, with the
 // service's configuration for them.
 struct service_site {
