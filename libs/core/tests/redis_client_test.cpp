@@ -1,15 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <boost/optional.hpp>
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/events_loop.hpp"
 #include "core/exception.hpp"
 #include "core/redis/context.hpp"
+#include "core/scope_guard.hpp"
 #include "loop_fixture.hpp"
 #include "test_support/free_port.hpp"
 #include "test_support/redis_server.hpp"
@@ -35,6 +43,57 @@ std::string raised(F&& _f) {
         return _e.get_string_error();
     }
     return std::string();
+}
+
+// Freezes a redis-server for the life of the object. A watchdog thread thaws it after _limit,
+// so that a client that would wait for the frozen server for good is let go, and fails its
+// test, instead of hanging it.
+class frozen_server {
+public:
+    frozen_server(test_support::redis_server& _server, std::chrono::milliseconds _limit)
+        : m_server(_server) {
+        m_server.pause();
+        m_watchdog = std::thread([this, _limit] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_released.wait_for(lock, _limit, [this] { return m_done; });
+            m_server.resume();
+        });
+    }
+    ~frozen_server() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_released.notify_one();
+        m_watchdog.join();
+    }
+    frozen_server(const frozen_server&) = delete;
+    frozen_server& operator=(const frozen_server&) = delete;
+
+private:
+    test_support::redis_server& m_server;
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_done = false;
+    std::thread m_watchdog;
+};
+
+volatile std::sig_atomic_t sigpipes = 0;
+
+extern "C" void count_sigpipe(int) {
+    sigpipes = sigpipes + 1;
+}
+
+bool thread_blocks_sigpipe() {
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    return sigismember(&mask, SIGPIPE) == 1;
+}
+
+bool sigpipe_is_pending() {
+    sigset_t pending;
+    sigpending(&pending);
+    return sigismember(&pending, SIGPIPE) == 1;
 }
 
 // A loop of the shared fixture and a redis-server of this test's own. The members below go
@@ -312,4 +371,140 @@ TEST_F(redis_client, large_values_travel_whole_asynchronously) {
     EXPECT_EQ(await(*m_context->set("big", value)).to_string(), "OK");
     EXPECT_EQ(await(*m_context->get("big")).to_string(), value);
     EXPECT_EQ(m_context->get("big")->execute().to_string(), value);
+}
+
+TEST_F(redis_client, subscribing_commands_are_refused_asynchronously_and_the_context_works_on) {
+    connect();
+    const std::vector<redis::context::args> refused = {
+        {"SUBSCRIBE", "news"}, {"psubscribe", "n*"}, {"SSUBSCRIBE", "news"}, {"MONITOR"}};
+    for (const auto& words : refused) {
+        auto command = m_context->create_command(words);
+        EXPECT_EQ(raised([&] { command->execute_async(); }), "Command: " + words[0] + ", error");
+    }
+    // What a subscription or a monitor would have been sent reaches nobody.
+    m_server.command({"PUBLISH", "news", "one"});
+    m_server.command({"SET", "k", "v"});
+    EXPECT_EQ(await(*m_context->get("k")).to_string(), "v");
+    EXPECT_EQ(await(*m_context->create_command({"PUBLISH", "news", "two"})).to_int(), 0);
+    settle();
+}
+
+TEST_F(redis_client, a_blocking_write_to_a_server_that_went_away_fails_without_sigpipe) {
+    struct sigaction counting {};
+    counting.sa_handler = count_sigpipe;
+    sigemptyset(&counting.sa_mask);
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGPIPE, &counting, &previous), 0);
+    const auto restore_action = tvk::libs::core::execute_on_scope_exit(
+        [&previous] { sigaction(SIGPIPE, &previous, nullptr); });
+    sigset_t caller_mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &caller_mask);
+    const auto restore_mask = tvk::libs::core::execute_on_scope_exit(
+        [&caller_mask] { pthread_sigmask(SIG_SETMASK, &caller_mask, nullptr); });
+
+    // The library must neither raise the signal nor leave one pending for a caller that blocks
+    // it; either way the caller's mask is left as it was.
+    const std::string value(64 << 20, 'x');
+    for (const bool caller_blocks : {false, true}) {
+        SCOPED_TRACE(caller_blocks ? "SIGPIPE blocked by the caller" : "SIGPIPE delivered");
+        if (!m_server.running()) {
+            m_server.start();
+        }
+        connect();
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(caller_blocks ? SIG_BLOCK : SIG_UNBLOCK, &pipe, nullptr);
+        sigpipes = 0;
+        m_server.stop();
+
+        const std::string message = raised([&] { m_context->set("big", value)->execute(); });
+        EXPECT_EQ(message.rfind("Command: SET, connection error: ", 0), 0u) << message;
+        EXPECT_FALSE(sigpipe_is_pending());
+        EXPECT_EQ(sigpipes, 0);
+        EXPECT_EQ(thread_blocks_sigpipe(), caller_blocks);
+        struct sigaction now {};
+        sigaction(SIGPIPE, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, &count_sigpipe);
+        m_context.reset();
+    }
+    // A SIGPIPE of the caller's own still reaches its handler.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+    ::raise(SIGPIPE);
+    EXPECT_EQ(sigpipes, 1);
+}
+
+TEST_F(redis_client, appending_arguments_takes_amortised_constant_time) {
+    connect();
+    constexpr int count = 200000;
+    auto command = m_context->add_to_set("many");
+    // Far beyond what linear growth needs, far below what growing by one element at a time
+    // takes for this many.
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    int added = 0;
+    for (; added < count && (added % 1000 != 0 || std::chrono::steady_clock::now() < deadline);
+         ++added) {
+        command->add_argument(std::to_string(added));
+    }
+    ASSERT_EQ(added, count) << "the deadline passed";
+    EXPECT_EQ(command->execute().to_int(), count);
+    EXPECT_EQ(m_server.command({"SCARD", "many"}), ":200000\r\n");
+    EXPECT_EQ(m_context->get_set_members("many")->execute().as_array().size(),
+              static_cast<std::size_t>(count));
+}
+
+// A frozen server takes connections and answers nothing; the blocking connection gives up on
+// it after 5 s.
+TEST_F(redis_client, a_blocking_command_to_a_frozen_server_fails_after_the_time_out) {
+    connect();
+    std::string message;
+    std::chrono::steady_clock::duration took{};
+    {
+        const frozen_server frozen(m_server, 12s);
+        const auto started = std::chrono::steady_clock::now();
+        message = raised([&] { m_context->get("k")->execute(); });
+        took = std::chrono::steady_clock::now() - started;
+    }
+    EXPECT_EQ(message.rfind("Command: GET, connection error: ", 0), 0u) << message;
+    EXPECT_GE(took, 4s);
+    EXPECT_LT(took, 10s);
+}
+
+TEST_F(redis_client, a_creation_on_a_frozen_server_fails_after_the_time_out) {
+    bool delivered = false;
+    creation result;
+    std::chrono::steady_clock::duration took{};
+    {
+        const frozen_server frozen(m_server, 12s);
+        const auto started = std::chrono::steady_clock::now();
+        result = create();
+        took = std::chrono::steady_clock::now() - started;
+        delivered = m_creations.size() == 1;
+    }
+    EXPECT_TRUE(delivered);
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(m_collector.wait_for_line_containing("Command: SELECT, connection error: "));
+    EXPECT_GE(took, 4s);
+    EXPECT_LT(took, 10s);
+    m_creations.clear();
+}
+
+TEST_F(redis_client, a_command_or_handle_used_after_its_context_is_gone_raises) {
+    connect();
+    int replies = 0;
+    auto command = m_context->get("k");
+    const reply_handle handle = command->execute_async();
+    handle->set_callback([&](reply) { ++replies; });
+    ASSERT_TRUE(run_until([&] { return replies == 1; }));
+    auto kept = m_context->set("k", "v");
+    command.reset();
+    m_context.reset();
+    EXPECT_EQ(raised([&] { handle->restart(); }), "Command: GET, error");
+    EXPECT_EQ(raised([&] { kept->execute(); }), "Command: SET, error");
+    EXPECT_EQ(raised([&] { kept->execute_async(); }), "Command: SET, error");
+    settle();
+    EXPECT_EQ(replies, 1);
 }

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +63,19 @@ std::string command_name(const std::vector<const char*>& _argv,
     return _argv.empty() ? std::string() : std::string(_argv[0], _argv_len[0]);
 }
 
+// Whether hiredis (or the server) would answer _name more than once: hiredis keeps calling the
+// reply function of a subscription or a monitor with the same private data, which one reply
+// per command cannot serve. hiredis takes any name starting with "p" for a pattern variant.
+bool is_subscribing(std::string _name) {
+    std::transform(_name.begin(), _name.end(), _name.begin(),
+                   [](unsigned char _c) { return static_cast<char>(std::tolower(_c)); });
+    boost::string_view name(_name);
+    if (name.starts_with('p')) {
+        name.remove_prefix(1);
+    }
+    return name == "subscribe" || name == "ssubscribe" || name == "monitor";
+}
+
 async_context& cast(void* _privdata) {
     return *static_cast<async_context*>(_privdata);
 }
@@ -99,6 +114,10 @@ void disconnect_callback_wrapper(const redisAsyncContext* _context, int _status)
 }
 
 }  // namespace
+
+std::string refused_command_text(boost::string_view _name) {
+    return "Command: " + _name.to_string() + ", error";
+}
 
 void clear_context(async_context& _context) {
     _context.m_context = nullptr;
@@ -253,6 +272,10 @@ void async_context::disconnect_callback(int _status) {
 void async_context::run_command(std::vector<const char*>& _argv,
                                 std::vector<std::size_t>& _argv_len, callback _callback) {
     TVK_CHECK(!_argv.empty() && _argv.size() == _argv_len.size());
+    const std::string name = command_name(_argv, _argv_len);
+    if (is_subscribing(name)) {
+        TVK_THROW(refused_command_text(name));
+    }
     auto pending =
         std::unique_ptr<pending_command>(new pending_command{std::move(_callback), m_logger});
     // hiredis refuses commands while it disconnects; once it has let go of its context,
@@ -260,7 +283,7 @@ void async_context::run_command(std::vector<const char*>& _argv,
     if (m_context == nullptr || redisAsyncCommandArgv(m_context, reply_function, pending.get(),
                                                       static_cast<int>(_argv.size()), _argv.data(),
                                                       _argv_len.data()) != REDIS_OK) {
-        TVK_THROW("Command: " + command_name(_argv, _argv_len) + ", error");
+        TVK_THROW(refused_command_text(name));
     }
     pending.release();
 }

@@ -4,6 +4,7 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/system/error_code.hpp>
+#include <boost/utility/string_view.hpp>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -60,7 +61,8 @@ public:
 
     // Queues one command (binary-safe); _callback gets its reply on the loop's thread, a NIL
     // reply when the connection goes away first. Raises "Command: <name>, error" when the
-    // connection refuses it.
+    // connection refuses it, and for a command answered more than once (SUBSCRIBE,
+    // PSUBSCRIBE, SSUBSCRIBE, MONITOR).
     void run_command(std::vector<const char*>& _argv, std::vector<std::size_t>& _argv_len,
                      callback _callback);
 
@@ -89,6 +91,9 @@ private:
     std::function<void(int)> m_connect_callback;
     std::shared_ptr<bool> m_context_is_alive;
 };
+
+// "Command: <name>, error": the text of a command that the asynchronous connection refuses.
+std::string refused_command_text(boost::string_view _name);
 
 // Forgets hiredis's context, which hiredis is about to free, and ends the readiness waits.
 void clear_context(async_context& _context);

@@ -162,7 +162,7 @@ iteration_result context_impl::scan(boost::string_view _pattern, callback _callb
 }
 
 command::ptr context_impl::create_command(args _args) {
-    auto made = std::make_unique<command_impl>(m_events_loop, m_logger, *m_sync, *m_async);
+    auto made = std::make_unique<command_impl>(m_events_loop, m_logger, m_sync, m_async);
     for (auto& argument : _args) {
         made->add_argument(std::move(argument));
     }

@@ -62,7 +62,8 @@ private:
     events_loop& m_events_loop;
     const component_logger& m_logger;
     async_context::ptr m_async;
-    std::unique_ptr<sync_context> m_sync;
+    // Shared with the commands, which hold it weakly and so may outlive the context.
+    std::shared_ptr<sync_context> m_sync;
 };
 
 }  // namespace redis

@@ -1,5 +1,10 @@
 #include "redis/sync_context.hpp"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <ctime>
 #include <string>
 
 #include "core/exception.hpp"
@@ -11,7 +16,52 @@ namespace core {
 namespace redis {
 
 namespace {
+
 const timeval connect_timeout{1, 500000};
+// The connect time-out does not cover the commands: without one of their own, a server that
+// takes the connection and never answers (frozen, cut off) would hold the caller for good.
+const timeval command_timeout{5, 0};
+
+// Keeps hiredis's writes, which use write(2), from raising SIGPIPE on a connection that the
+// server has closed: the write fails with EPIPE instead. The process's disposition of the
+// signal is not the library's to change, so SIGPIPE is blocked in the calling thread while the
+// object lives, and one raised meanwhile is taken off again before the thread's mask is
+// restored.
+class sigpipe_suppressor {
+public:
+    sigpipe_suppressor() {
+        sigemptyset(&m_sigpipe);
+        sigaddset(&m_sigpipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &m_sigpipe, &m_previous_mask);
+        m_was_pending = is_pending();
+    }
+
+    ~sigpipe_suppressor() {
+        const int saved_errno = errno;
+        // One that was pending already is the caller's, not ours.
+        if (!m_was_pending && is_pending()) {
+            const timespec no_wait{0, 0};
+            while (sigtimedwait(&m_sigpipe, nullptr, &no_wait) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &m_previous_mask, nullptr);
+        errno = saved_errno;
+    }
+
+    sigpipe_suppressor(const sigpipe_suppressor&) = delete;
+    sigpipe_suppressor& operator=(const sigpipe_suppressor&) = delete;
+
+private:
+    bool is_pending() const {
+        sigset_t pending;
+        return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    }
+
+    sigset_t m_sigpipe{};
+    sigset_t m_previous_mask{};
+    bool m_was_pending = false;
+};
+
 }  // namespace
 
 sync_context::sync_context(events_loop& _events_loop, const component_logger& _logger,
@@ -19,7 +69,8 @@ sync_context::sync_context(events_loop& _events_loop, const component_logger& _l
     : m_events_loop(_events_loop)
     , m_logger(_logger)
     , m_context_ptr(redisConnectWithTimeout(_ip.to_string().c_str(), _port, connect_timeout)) {
-    if (!m_context_ptr || m_context_ptr->err != 0) {
+    if (!m_context_ptr || m_context_ptr->err != 0 ||
+        redisSetTimeout(m_context_ptr.get(), command_timeout) != REDIS_OK) {
         TVK_THROW(std::string("Connection error: ") +
                   (m_context_ptr ? m_context_ptr->errstr : "can't allocate redis context"));
     }
@@ -33,8 +84,12 @@ sync_context::sync_context(events_loop& _events_loop, const component_logger& _l
 reply sync_context::run_command(std::vector<const char*>& _argv,
                                 std::vector<std::size_t>& _argv_len) {
     TVK_CHECK(!_argv.empty() && _argv.size() == _argv_len.size());
-    auto* raw = static_cast<redisReply*>(redisCommandArgv(
-        m_context_ptr.get(), static_cast<int>(_argv.size()), _argv.data(), _argv_len.data()));
+    redisReply* raw = nullptr;
+    {
+        const sigpipe_suppressor no_sigpipe;
+        raw = static_cast<redisReply*>(redisCommandArgv(
+            m_context_ptr.get(), static_cast<int>(_argv.size()), _argv.data(), _argv_len.data()));
+    }
     const std::string name(_argv[0], _argv_len[0]);
     if (raw == nullptr) {
         TVK_THROW("Command: " + name + ", connection error: " + m_context_ptr->errstr);

@@ -19,13 +19,15 @@ namespace redis {
 // The blocking hiredis connection; one thread at a time.
 class sync_context {
 public:
-    // Connects (time-out 1.5 s) and selects database _db, or raises.
+    // Connects (time-out 1.5 s) and selects database _db, or raises. Each command then waits
+    // 5 s at most for the server.
     sync_context(events_loop& _events_loop, const component_logger& _logger, boost::string_view _ip,
                  int _port, int _db);
 
     // Sends one command (binary-safe) and waits for its reply. Raises "Command: <name>, error:
     // <text>" for an error reply, and "Command: <name>, connection error: <text>" when no
-    // reply comes (the connection is then dead: every later command raises too).
+    // reply comes: the connection is lost or the time-out passed (the connection is then dead:
+    // every later command raises too). A closed connection raises no SIGPIPE.
     reply run_command(std::vector<const char*>& _argv, std::vector<std::size_t>& _argv_len);
 
 private:

@@ -21,14 +21,16 @@ public:
 
     // Appends one argument (any bytes); returns the command, so that calls chain.
     virtual command& add_argument(std::string _argument) = 0;
-    // Sends the command on the blocking connection and waits for the reply. Raises
-    // "Command: <name>, error: <text>" for an error reply, and raises when the connection is
-    // lost.
+    // Sends the command on the blocking connection and waits for the reply, 5 s at most. Raises
+    // "Command: <name>, error: <text>" for an error reply, and "Command: <name>, connection
+    // error: <text>" when the connection is lost or the time-out passes, "Command: <name>,
+    // error" once the context is gone. Never raises SIGPIPE.
     virtual reply execute() = 0;
     // Sends the command on the asynchronous connection; the handle delivers the reply of any
     // type on the events loop, a lost connection as a NIL reply. Restarting the handle sends
     // the command again. Raises "Command: <name>, error" when the connection refuses it at once
-    // (it has been closed). Call it on the loop's thread.
+    // (it has been closed, or a restart comes after the context is gone), and for SUBSCRIBE,
+    // PSUBSCRIBE, SSUBSCRIBE and MONITOR, whose answers never end. Call it on the loop's thread.
     virtual async_operation_handle<reply>::ptr execute_async() = 0;
 };
 
