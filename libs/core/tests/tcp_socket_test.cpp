@@ -338,3 +338,43 @@ TEST_F(tcp_sockets, ports_outside_0_to_65535_raise_naming_the_port) {
         }
     }
 }
+
+TEST_F(tcp_sockets, an_empty_close_or_can_send_callback_means_none) {
+    struct case_ {
+        const char* name;
+        bool close;       // the close callback, else the can-send callback
+        bool set_before;  // a counting callback is set first, then replaced by an empty one
+    };
+    const std::vector<case_> cases = {{"close, never set", true, false},
+                                      {"close, replaced", true, true},
+                                      {"can-send, never set", false, false},
+                                      {"can-send, replaced", false, true}};
+    listen();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto client = connect();
+        std::string received;
+        client->set_receive_callback(
+            [&](boost::string_view _data) { received.append(_data.data(), _data.size()); });
+        int calls = 0;
+        if (c.close) {
+            if (c.set_before) {
+                client->set_close_callback([&] { ++calls; });
+            }
+            client->set_close_callback({});
+            m_accepted.back()->send_some("bye");
+            m_accepted.clear();
+        } else {
+            if (c.set_before) {
+                client->set_can_send_callback([&] { ++calls; });
+            }
+            client->set_can_send_callback({});
+            client->notify_that_send_is_possible();
+        }
+        EXPECT_NO_THROW(settle(100ms));
+        EXPECT_EQ(calls, 0);
+        if (c.close) {
+            EXPECT_EQ(received, "bye");
+        }
+    }
+}

@@ -18,6 +18,12 @@ namespace {
 
 constexpr std::size_t receive_buffer_size = 65536;
 
+// The slot of an optional callback: an empty callback means none, so the slot is left empty.
+template <class Callback>
+std::shared_ptr<Callback> optional_callback(Callback _callback) {
+    return _callback ? std::make_shared<Callback>(std::move(_callback)) : nullptr;
+}
+
 }  // namespace
 
 socket::ptr socket_impl::connect(boost::asio::io_context& _io_context,
@@ -50,7 +56,7 @@ socket_impl::~socket_impl() {
 }
 
 void socket_impl::set_close_callback(close_callback _callback) {
-    m_data->m_close_callback = std::make_shared<close_callback>(std::move(_callback));
+    m_data->m_close_callback = optional_callback(std::move(_callback));
 }
 
 void socket_impl::set_receive_callback(receive_callback _callback) {
@@ -64,7 +70,7 @@ socket::endpoint socket_impl::get_remote_endpoint() const {
 }
 
 void socket_impl::set_can_send_callback(can_send_callback _callback) {
-    m_data->m_can_send_callback = std::make_shared<can_send_callback>(std::move(_callback));
+    m_data->m_can_send_callback = optional_callback(std::move(_callback));
 }
 
 void socket_impl::notify_that_send_is_possible() {

@@ -25,12 +25,13 @@ public:
     virtual ~socket() = default;
 
     // Called once when the peer closes the connection in order; not on a reset (which is
-    // logged) nor on destruction.
+    // logged) nor on destruction. An empty callback means none.
     virtual void set_close_callback(close_callback _callback) = 0;
     // The first call starts receiving; later calls only replace the callback.
     virtual void set_receive_callback(receive_callback _callback) = 0;
     // Raises boost::system::system_error when the socket is no longer connected.
     virtual endpoint get_remote_endpoint() const = 0;
+    // An empty callback means none.
     virtual void set_can_send_callback(can_send_callback _callback) = 0;
     // Calls the can-send callback once the socket is writable; while a wait is in progress a
     // further call does nothing.
