@@ -141,7 +141,7 @@ void context_initializer::log_failure(const boost::optional<int>& _code,
                                       const std::string& _response) const {
     m_logger.error("Request failed with code: %1%, addr: %2%, response %3%")
             .location(TVK_SOURCE_LOCATION) %
-        (_code ? *_code : -1) % _address % _response;
+        (_code ? *_code : -1) % _address % core::cut_for_log(_response);
 }
 
 }  // namespace context_utils

@@ -191,6 +191,18 @@ TEST_F(rest_loading, an_empty_error_body_is_logged_as_such) {
     EXPECT_EQ(line.substr(line.rfind("response")), "response ");
 }
 
+TEST_F(rest_loading, a_long_error_body_is_cut_in_the_log_line) {
+    const std::string body(1 << 20, 'b');
+    m_server.answer_once("GET", "/api/private/zones/", failure(500, body));
+    m_server.answer("GET", "/api/private/zones/", ok(R"({"zones": []})"));
+    EXPECT_TRUE(uids_on_server(object_infos::zone).empty());
+    const std::string line =
+        line_with("Request failed with code: 500, addr: /api/private/zones/, response");
+    ASSERT_FALSE(line.empty());
+    EXPECT_LT(line.size(), 2048u);
+    EXPECT_NE(line.find(std::string(1024, 'b') + "... (1048576 bytes)"), std::string::npos);
+}
+
 TEST_F(rest_loading_without_server, a_stopped_loop_ends_the_retries_with_interrupted) {
     // Stops the loop from another thread once the first failure has been logged, as the
     // signal thread does.
