@@ -151,6 +151,13 @@ void read_all(const objects::trackable_object& _object) {
     same_twice("tag default_height", [&] { return _object.get_default_height(); });
     same_twice("tag type", [&] { return _object.get_type(); });
     same_twice("tag category", [&] { return _object.get_category(); });
+    same_twice("tag has_malformed_node", [&] { return _object.has_malformed_node(); });
+    // A malformed node is never read as a node.
+    guarded([&] {
+        if (_object.has_malformed_node() && _object.get_node()) {
+            fuzz::property_failed(entry, "a malformed node read as a node");
+        }
+    });
     read_nested(
         "tag node", [&] { return _object.get_node(); },
         [](const auto& _node) {
