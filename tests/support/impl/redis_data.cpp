@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <stdexcept>
+#include <string>
 
 namespace test_support {
 
@@ -42,7 +43,7 @@ public:
                 break;
             }
             default:
-                throw std::runtime_error("not a RESP reply: " + m_text);
+                throw std::runtime_error("not a RESP reply: " + shown());
         }
         return reply;
     }
@@ -52,7 +53,7 @@ private:
 
     std::string take(std::size_t _count) {
         if (m_position + _count > m_text.size()) {
-            throw std::runtime_error("RESP reply cut short: " + m_text);
+            throw std::runtime_error("RESP reply cut short: " + shown());
         }
         const std::string part = m_text.substr(m_position, _count);
         m_position += _count;
@@ -62,11 +63,19 @@ private:
     std::string read_line() {
         const auto end = m_text.find("\r\n", m_position);
         if (end == std::string::npos) {
-            throw std::runtime_error("RESP reply cut short: " + m_text);
+            throw std::runtime_error("RESP reply cut short: " + shown());
         }
         const std::string line = m_text.substr(m_position, end - m_position);
         m_position = end + 2;
         return line;
+    }
+
+    // The start of the text, enough to recognise it; a reply may be megabytes long.
+    std::string shown() const {
+        constexpr std::size_t shown_size = 200;
+        return m_text.size() <= shown_size ? m_text
+                                           : m_text.substr(0, shown_size) + "... (" +
+                                                 std::to_string(m_text.size()) + " bytes)";
     }
 
     const std::string& m_text;

@@ -58,8 +58,9 @@ bool is_complete_reply(const std::string& _text) {
     }
 }
 
-// Reads until one whole reply has come, or a short quiet period follows the first bytes, or
-// the deadline passes. Returns what was read.
+// Reads until one whole reply has come or the deadline passes. Returns what was read. The
+// reply is parsed only once the socket has nothing more to read right now, so that a reply of
+// many megabytes is not parsed again for each of its parts.
 std::string read_reply(int _fd, std::chrono::milliseconds _timeout) {
     std::string reply;
     const auto deadline = std::chrono::steady_clock::now() + _timeout;
@@ -71,9 +72,7 @@ std::string read_reply(int _fd, std::chrono::milliseconds _timeout) {
             break;
         }
         pollfd waiting{_fd, POLLIN, 0};
-        // After the first bytes, a short quiet period ends the reply.
-        const int wait_ms = reply.empty() ? static_cast<int>(left.count()) : 50;
-        if (::poll(&waiting, 1, wait_ms) <= 0) {
+        if (::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) {
             break;
         }
         const auto n = ::recv(_fd, buffer, sizeof(buffer), 0);
@@ -81,7 +80,8 @@ std::string read_reply(int _fd, std::chrono::milliseconds _timeout) {
             break;
         }
         reply.append(buffer, static_cast<std::size_t>(n));
-        if (is_complete_reply(reply)) {
+        pollfd more{_fd, POLLIN, 0};
+        if (::poll(&more, 1, 0) <= 0 && is_complete_reply(reply)) {
             break;
         }
     }
