@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "context_initializer.hpp"
 #include "context_updater.hpp"
@@ -122,26 +123,31 @@ private:
 
     // Every listed object is updated or added, in answer order, then every stored object that
     // is no longer listed is removed; all with one time. A uid that a notice changed since the
-    // request was sent is left as the notice made it. A failed request changes nothing.
+    // request was sent is left as the notice made it. A failed request changes nothing, and
+    // neither does an answer with an element whose uid cannot be read: it raises before the
+    // repository is touched, instead of leaving a refresh half-applied.
     void apply(const boost::optional<json_answer>& _answer) {
         const uids changed = m_changed_since_request ? std::move(*m_changed_since_request) : uids();
         m_changed_since_request.reset();
         if (!_answer) {
             return;
         }
-        uids seen;
-        const timestamp now = timestamp::current_time();
+        std::vector<std::unique_ptr<ObjectImplementation>> listed;
         m_context_initializer.for_each_object(
-            m_info, *_answer, [this, &seen, &changed, now](const json_object& _object) {
-                std::unique_ptr<ObjectImplementation> object =
-                    std::make_unique<ObjectImplementation>(_object);
-                const std::string& uid = object->get_uid();
-                seen.insert(uid);
-                if (changed.count(uid) == 0) {
-                    m_objects.update_or_add(std::move(object), now);
-                }
+            m_info, *_answer, [&listed](const json_object& _object) {
+                listed.push_back(std::make_unique<ObjectImplementation>(_object));
+                listed.back()->get_uid();  // raises for an element without a uid
                 return true;
             });
+        uids seen;
+        const timestamp now = timestamp::current_time();
+        for (auto& object : listed) {
+            const std::string& uid = object->get_uid();
+            seen.insert(uid);
+            if (changed.count(uid) == 0) {
+                m_objects.update_or_add(std::move(object), now);
+            }
+        }
         m_objects.for_each([this, &seen, &changed, now](const ObjectInterface& _object) {
             const std::string& uid = _object.get_uid();
             if (seen.count(uid) == 0 && changed.count(uid) == 0) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "context_initializer.hpp"
@@ -295,23 +296,41 @@ TEST_F(repository_managers, updated_at_is_needed_by_the_first_load_only) {
     EXPECT_LE(before, m_recorder.times[1]);
 }
 
-TEST_F(repository_managers, an_element_without_uid_ends_its_refresh_there) {
+TEST_F(repository_managers, a_refresh_with_an_element_without_uid_changes_nothing) {
     m_server.answer("GET", zones_path, ok(zones({"a", "b"})));
     make_manager();
-    m_server.answer("GET", zones_path,
-                    ok(R"({"zones": [{"uid": "c"}, {"name": "no uid"}, {"uid": "a"}]})"));
-    m_manager->set_update_period(30ms);
-    std::string error;
-    try {
-        run_until([] { return false; }, 2s);
-    } catch (const core::exception& e) {
-        error = e.get_string_error();
+    // The error of each element: the object's own, or jsoncpp's for an element that is no
+    // JSON object.
+    const std::pair<const char*, const char*> samples[] = {
+        {R"({"name": "no uid"})", R"("uid" is not a string!)"},
+        {R"({"uid": 7})", R"("uid" is not a string!)"},
+        {"null", R"("uid" is not a string!)"},
+        {"5", "other exception: in Json::Value::find"},
+        {R"("c")", "other exception: in Json::Value::find"},
+    };
+    for (const auto& s : samples) {
+        m_recorder.events.clear();
+        m_server.answer(
+            "GET", zones_path,
+            ok(std::string(R"({"zones": [{"uid": "c"}, )") + s.first + R"(, {"uid": "a"}]})"));
+        m_manager->set_update_period(20ms);
+        // The refresh's error leaves the loop.
+        const std::string error = error_of([this] { run_for(2000ms); });
+        m_manager->disable_timer();
+        run_for(50ms);  // lets a refresh already sent arrive
+        EXPECT_EQ(error.substr(0, std::string(s.second).size()), s.second) << s.first;
+        // Neither c nor a is told, and b, which the answer no longer lists, stays.
+        EXPECT_TRUE(m_recorder.events.empty()) << s.first;
+        EXPECT_EQ(uids_of(m_manager->get_objects()), (strings{"a", "b"})) << s.first;
     }
+
+    // A sound answer applies as usual afterwards.
+    m_server.answer("GET", zones_path, ok(zones({"c", "a"})));
+    m_manager->set_update_period(20ms);
+    ASSERT_TRUE(run_until([this] { return m_recorder.events.size() >= 3; }));
     m_manager->disable_timer();
-    EXPECT_EQ(error, R"("uid" is not a string!)");
-    // c was applied; neither the rest of the answer nor the removal of b was.
-    EXPECT_EQ(m_recorder.events, strings{"created c"});
-    EXPECT_EQ(uids_of(m_manager->get_objects()), (strings{"a", "b", "c"}));
+    EXPECT_EQ(strings(m_recorder.events.begin(), m_recorder.events.begin() + 3),
+              (strings{"created c", "updated a", "deleted b"}));
 }
 
 TEST_F(repository_managers, refreshes_follow_the_period_set_last) {
