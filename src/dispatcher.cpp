@@ -12,6 +12,10 @@ namespace objects = libs::context_utils::objects;
 namespace {
 // A notice goes out at most this often: once when it becomes due, then by four ticks.
 const unsigned int MAX_ATTEMPTS = 5;
+// The number of a record whose due notice has not been sent yet. Frames carry one byte, so no
+// acknowledgement names it: a cut frame reads as 0, and the number of an earlier notice (a
+// leave before a parked enter) must not acknowledge the notice due now.
+const unsigned int NO_FRAME = 0x100;
 }  // namespace
 
 dispatcher::dispatcher(libs::core::events_loop& _loop, context::writable_context& _context,
@@ -97,13 +101,14 @@ void dispatcher::after_creating(const context::zone_event& _event, timestamp _ts
                              writable_zone_event(_event.get_uid(), _event.get_obj_uid(),
                                                  _event.get_zone_id()))
                     .first;
+        found->second.set_seq_no(NO_FRAME);
     }
     writable_zone_event& record = found->second;
     const std::string& tag = record.get_obj_uid();
     if (!is_device_registered(tag)) {
         return;
     }
-    record.set_sending_status(writable_zone_event::ADD);
+    record.set_sending_status(writable_zone_event::ADD).set_seq_no(NO_FRAME);
     const bool send = !is_device_full(tag);
     if (send) {
         send_enter(_event);

@@ -410,6 +410,45 @@ const scenario scenarios[] = {
      {{"T1:Z1", "ADD 1"}},
      "AA",
      {"enter T1 17"}},
+    // A cut acknowledgement frame reads as number 0, which a record that never sent a frame
+    // must not take for its own: its enter would be lost.
+    {"ack_of_0_leaves_an_enter_parked_for_a_full_device_due",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z2");
+         w.nack("T1");
+         w.enter("T1", "Z1");
+         w.leave("T1", "Z2");
+         w.ack("T1", 0);
+         w.ack_last("T1");
+     },
+     {"enter T1 18", "leave T1 18", "enter T1 17"},
+     {{"T1:Z1", "ADD 1"}, {"T1:Z2", "none"}},
+     "AA",
+     {"enter T1 17"}},
+    {"ack_of_0_leaves_an_enter_waiting_for_its_device_due",
+     [](world& w) {
+         w.enter("T1", "Z1");
+         w.ack("T1", 0);
+     },
+     {},
+     {{"T1:Z1", "ADD 0 no timer"}},
+     "none",
+     {}},
+    // The leave's number no longer names what the record has due: the enter, not yet sent.
+    {"ack_of_the_leave_does_not_acknowledge_the_enter_parked_after_it",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.nack("T1");
+         w.leave("T1", "Z1");
+         w.enter("T1", "Z1", t3);
+         w.ack_last("T1");
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA full",
+     {}},
     {"refusal_parks_the_enters",
      [](world& w) {
          w.register_device("T1");
