@@ -142,6 +142,19 @@ void dispatcher::before_deleting(const context::zone_event& _event, timestamp _t
 // Devices.
 
 void dispatcher::after_creating(const context::device& _device, timestamp _ts) {
+    // A device dropped before took the records of its tag's events along: without new ones
+    // their enters would go out once, unresent, and the leaves never.
+    m_context.get_zone_events().for_each([&](const context::zone_event& _event) {
+        if (_event.get_obj_uid() == _device.get_uid() &&
+            m_w_events.find(_event.get_uid()) == m_w_events.end()) {
+            m_w_events
+                .emplace(_event.get_uid(),
+                         writable_zone_event(_event.get_uid(), _event.get_obj_uid(),
+                                             _event.get_zone_id()))
+                .first->second.set_seq_no(NO_FRAME);
+        }
+        return true;
+    });
     send_enters_of_tag(_device.get_uid(), _ts, false);
 }
 

@@ -554,7 +554,9 @@ const scenario scenarios[] = {
      {{"T1:Z1", "none"}},
      "none",
      {}},
-    {"registered_again_after_drop_gets_untracked_enters",
+    // The drop erased the records; the new device's enters are tracked again, so that the
+    // tag's leave reaches it.
+    {"registered_again_after_drop_tracks_the_enters_and_the_leave",
      [](world& w) {
          w.register_device("T1");
          w.enter("T1", "Z1");
@@ -565,10 +567,24 @@ const scenario scenarios[] = {
          w.ack_last("T1");
          w.leave("T1", "Z1");
      },
-     {"enter T1 17", "enter T1 17", "enter T1 17"},
-     {{"T1:Z1", "none"}},
+     {"enter T1 17", "enter T1 17", "enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "REMOVE 1"}},
      "AA",
-     {}},
+     {"leave T1 17"}},
+    {"registered_again_after_drop_resends_the_enters",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.enter("T1", "Z2");
+         w.ack_last("T1");
+         w.delete_tag("T1");
+         w.set_tag("T1", std::string("AA"), t2);
+         w.register_device("T1");
+     },
+     {"enter T1 17", "enter T1 18", "enter T1 17", "enter T1 18"},
+     {{"T1:Z1", "ADD 1"}, {"T1:Z2", "ADD 1"}},
+     "AA",
+     {"enter T1 17", "enter T1 18"}},
     {"heartbeat_restarts_a_due_enter_with_counter_reset",
      [](world& w) {
          w.register_device("T1");
