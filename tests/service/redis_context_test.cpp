@@ -435,6 +435,47 @@ TEST(redis_context_scan, an_array_announcing_too_many_elements_is_refused_unallo
                        "Command: SMEMBERS, connection error: Out of memory"));
 }
 
+TEST(redis_context_replies, elements_of_unexpected_types_raise_and_leave_the_connection_usable) {
+    // What a restore may meet: a nil, an error and a nested array among the members.
+    scripted_server server([](const std::vector<std::string>& _words) -> std::string {
+        if (_words[0] == "SMEMBERS") {
+            return "*4\r\n$-1\r\n-ERR inner\r\n*2\r\n*0\r\n$1\r\nx\r\n" + bulk("T1");
+        }
+        if (_words[0] == "HMGET") {
+            return "*3\r\n*-1\r\n:7\r\n$-1\r\n";
+        }
+        return "+OK\r\n";
+    });
+    tvk::redis::context redis("127.0.0.1", server.port(), 0);
+    const reply members = redis.get_set_members("s");
+    const reply_array elements = members.as_array();
+    ASSERT_EQ(elements.size(), 4u);
+    expect_that(error_of([&] { elements[0].to_string(); }),
+                raised("src/redis/reply.cpp", "Reply is not string, actual type: nil"));
+    EXPECT_EQ(elements[1].get_type(), reply_type::ERROR);
+    EXPECT_EQ(elements[1].to_string(), "ERR inner");
+    expect_that(error_of([&] { elements[2].to_string(); }),
+                raised("src/redis/reply.cpp", "Reply is not string, actual type: array"));
+    const reply_array nested = elements[2].as_array();
+    ASSERT_EQ(nested.size(), 2u);
+    EXPECT_EQ(nested[0].as_array().size(), 0u);
+    EXPECT_EQ(nested[1].to_string(), "x");
+    expect_that(error_of([&] { nested[0].as_array()[0]; }),
+                raised("src/redis/reply.cpp", "Index out of range"));
+    EXPECT_EQ(elements[3].to_string(), "T1");
+
+    const std::string table = "t";
+    const std::string a = "a", b = "b", c = "c";
+    const reply fields = redis.get_from_table(table, {a, b, c});
+    const reply_array values = fields.as_array();
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[0].get_type(), reply_type::NIL);
+    expect_that(error_of([&] { values[1].to_string(); }),
+                raised("src/redis/reply.cpp", "Reply is not string, actual type: integer"));
+    EXPECT_EQ(values[2].get_type(), reply_type::NIL);
+    EXPECT_EQ(redis.execute_command_sv({"PING"}).to_string(), "OK");
+}
+
 TEST(redis_context_reconnection, a_command_lost_on_the_wire_raises_once_and_the_next_reopens) {
     int hsets = 0;
     scripted_server server([&](const std::vector<std::string>& _words) -> std::string {
