@@ -227,6 +227,41 @@ TEST(e2e_service, a_device_registers_is_resent_to_refuses_reboots_and_survives_a
     EXPECT_EQ(redis_set(redis, devices_set), std::set<std::string>{"T7"});
 }
 
+TEST(e2e_service, a_device_registered_again_after_its_tag_lost_the_node_gets_the_leave) {
+    service_site world;
+    const auto& redis = world.site.redis();
+    world.site.set_trackable_objects(site::list({site::tag("T6", "AA:06")}));
+    world.site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
+    auto service = world.start_and_wait_until_initialized();
+
+    world.site.publish("user_msg", site::user_msg("T6", "0405000101", "AA:06"));
+    world.site.publish("zone_event",
+                       site::zone_event("T6", "Z1", "restricted", "enter", 1700000100));
+    ASSERT_TRUE(world.site.wait_for_frame_count(2));
+    world.site.publish("user_msg", site::user_msg("T6", ack_frame(1)));
+
+    // The node goes and comes back: the device is dropped and registers again.
+    world.site.publish("notify",
+                       site::notify("TRACKABLE_OBJECT", "updated", site::tag("T6"), 1700000200));
+    ASSERT_TRUE(eventually([&] { return !has_member(redis, devices_set, "T6"); }));
+    world.site.publish("notify", site::notify("TRACKABLE_OBJECT", "updated",
+                                              site::tag("T6", "AA:06"), 1700000300));
+    world.site.publish("user_msg", site::user_msg("T6", "0405000102", "AA:06"));
+    ASSERT_TRUE(world.site.wait_for_frame_count(4));
+    world.site.publish("user_msg", site::user_msg("T6", ack_frame(2)));
+
+    // The tag leaves: the new device hears of it.
+    world.site.publish("zone_event",
+                       site::zone_event("T6", "Z1", "restricted", "leave", 1700000400));
+    ASSERT_TRUE(world.site.wait_for_frame_count(5));
+    EXPECT_EQ(frame_texts(world.site.frames()),
+              (std::vector<std::string>{"T6 " + ack_frame(1), "T6 " + enter_frame(1, 17),
+                                        "T6 " + ack_frame(2), "T6 " + enter_frame(2, 17),
+                                        "T6 " + leave_frame(3, 17)}));
+    ASSERT_TRUE(service->stop(SIGTERM));
+    EXPECT_EQ(service->exit_code(), 0);
+}
+
 TEST(e2e_service, bad_input_on_each_topic_is_logged_and_the_next_message_handled) {
     service_site world;
     const auto& redis = world.site.redis();
