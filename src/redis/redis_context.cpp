@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <exception>
 #include <stdexcept>
+#include <string>
 
 #include "core/exception.hpp"
 #include "core/redis/reader.hpp"
@@ -86,6 +87,10 @@ context::~context() = default;
 
 context::context_ptr context::open(std::chrono::milliseconds _connect_timeout,
                                    std::chrono::milliseconds _command_timeout) {
+    // hiredis would take the port modulo 65536 and reach another server.
+    if (m_port < 0 || m_port > 65535) {
+        TVK_THROW("Connection error: port " + std::to_string(m_port) + " is outside 0..65535");
+    }
     context_ptr connection(
         redisConnectWithTimeout(m_host.c_str(), m_port, to_timeval(_connect_timeout)));
     if (!connection) {

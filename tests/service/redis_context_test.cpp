@@ -78,6 +78,18 @@ TEST(redis_context, a_server_that_does_not_listen_is_a_connection_error_within_t
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+TEST(redis_context, a_port_outside_0_to_65535_is_a_connection_error) {
+    test_support::redis_server server;
+    // The first would reach the server above if the port were taken modulo 65536.
+    for (const int port : {server.port() + 65536, -1, 1 << 20}) {
+        SCOPED_TRACE(port);
+        expect_that(
+            error_of([&] { tvk::redis::context(server.address(), port, 0); }),
+            raised("src/redis/redis_context.cpp",
+                   "Connection error: port " + std::to_string(port) + " is outside 0\\.\\.65535"));
+    }
+}
+
 TEST(redis_context, a_database_the_server_lacks_is_refused_by_select) {
     test_support::redis_server server;
     const std::string error =
