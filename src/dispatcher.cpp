@@ -16,6 +16,8 @@ const unsigned int MAX_ATTEMPTS = 5;
 // acknowledgement names it: a cut frame reads as 0, and the number of an earlier notice (a
 // leave before a parked enter) must not acknowledge the notice due now.
 const unsigned int NO_FRAME = 0x100;
+// The widest zone id a frame carries (2 bytes).
+const unsigned int MAX_FRAME_ZONE_ID = 0xFFFF;
 }  // namespace
 
 dispatcher::dispatcher(libs::core::events_loop& _loop, context::writable_context& _context,
@@ -133,6 +135,15 @@ void dispatcher::before_deleting(const context::zone_event& _event, timestamp _t
         return;
     }
     writable_zone_event& record = found->second;
+    if (record.get_zone_id() > MAX_FRAME_ZONE_ID) {
+        // No frame can name the zone, so no enter went out for it either; raising here would
+        // keep the zone event from being deleted.
+        m_logger.error("Zone event %1%: zone id %2% does not fit in 2 bytes, no leave is sent")
+                .location(TVK_SOURCE_LOCATION) %
+            libs::core::cut_for_log(_event.get_uid()) % record.get_zone_id();
+        m_w_events.erase(found);
+        return;
+    }
     m_messenger.send_leave_zone_event(record.get_obj_uid(), record.get_zone_id());
     stamp(record, _ts);
     record.set_sending_status(writable_zone_event::REMOVE);

@@ -5,6 +5,8 @@
 #include <iomanip>
 #include <stdexcept>
 
+#include "core/exception.hpp"
+
 namespace tvk {
 namespace hex_frame {
 
@@ -28,16 +30,32 @@ std::string to_hex(unsigned long _value, int _digits) {
     return stream.str();
 }
 
+std::string to_hex_field(unsigned long _value, int _digits, const char* _name) {
+    std::string text = to_hex(_value, _digits);
+    if (text.size() > static_cast<std::size_t>(_digits)) {
+        // Written wider, the value would shift every later field: the device would read
+        // another notice than the one meant, or none.
+        const int bytes = _digits / 2;
+        TVK_THROW(std::string(_name) + " " + std::to_string(_value) + " does not fit in " +
+                  std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes"));
+    }
+    return text;
+}
+
 std::string form_frame(unsigned int _type, const std::string& _payload) {
-    return protocol_id + to_hex(_type, 2) + to_hex(bytes_of(_payload), 4) + _payload;
+    return protocol_id + to_hex_field(_type, 2, "Message type") +
+           to_hex_field(bytes_of(_payload), 4, "Payload length") + _payload;
 }
 
 std::string form_zone_descriptor(const messenger::zone_descriptor_t& _descriptor) {
-    std::string text = to_hex(_descriptor.area_id, 4) + to_hex(_descriptor.zone_id, 4) +
-                       to_hex(_descriptor.zone_type_id, 2) + to_hex(_descriptor.severity_level, 2) +
-                       to_hex(bytes_of(_descriptor.custom_variable), 2) +
-                       _descriptor.custom_variable + to_hex(_descriptor.zone_shape, 2) +
-                       to_hex(_descriptor.vertices.size(), 2);
+    std::string text =
+        to_hex_field(_descriptor.area_id, 4, "Area id") +
+        to_hex_field(_descriptor.zone_id, 4, "Zone id") +
+        to_hex_field(_descriptor.zone_type_id, 2, "Zone type id") +
+        to_hex_field(_descriptor.severity_level, 2, "Severity level") +
+        to_hex_field(bytes_of(_descriptor.custom_variable), 2, "Custom variable length") +
+        _descriptor.custom_variable + to_hex_field(_descriptor.zone_shape, 2, "Zone shape") +
+        to_hex_field(_descriptor.vertices.size(), 2, "Vertex count");
     if (_descriptor.zone_shape == 1) {
         for (const auto& vertex : _descriptor.vertices) {
             // Coordinates go out as the 32 bits of their two's complement.
@@ -49,13 +67,14 @@ std::string form_zone_descriptor(const messenger::zone_descriptor_t& _descriptor
 }
 
 std::string form_ack(unsigned int _seq_no) {
-    return form_frame(ACK, to_hex(_seq_no, 2));
+    return form_frame(ACK, to_hex_field(_seq_no, 2, "Sequence number"));
 }
 
 std::string form_enter(unsigned int _seq_no, const messenger::zone_enter_event_t& _event) {
     const std::string descriptor = form_zone_descriptor(_event.zone_descriptor);
-    std::string payload =
-        to_hex(_seq_no, 2) + zone_descriptor_item + to_hex(bytes_of(descriptor), 2) + descriptor;
+    std::string payload = to_hex_field(_seq_no, 2, "Sequence number") + zone_descriptor_item +
+                          to_hex_field(bytes_of(descriptor), 2, "Zone descriptor length") +
+                          descriptor;
     if (!_event.event_message.empty()) {
         payload += event_message_item + _event.event_message;
     }
@@ -64,8 +83,8 @@ std::string form_enter(unsigned int _seq_no, const messenger::zone_enter_event_t
 
 std::string form_leave(unsigned int _seq_no, unsigned int _zone_id) {
     // The item length is fixed: the zone id's two bytes.
-    return form_frame(ZONE_LEAVE_EVENT,
-                      to_hex(_seq_no, 2) + zone_id_item + "02" + to_hex(_zone_id, 4));
+    return form_frame(ZONE_LEAVE_EVENT, to_hex_field(_seq_no, 2, "Sequence number") + zone_id_item +
+                                            "02" + to_hex_field(_zone_id, 4, "Zone id"));
 }
 
 bool has_protocol_id(const std::string& _hex) {

@@ -31,12 +31,17 @@ T convert_hex_to(const std::string& _hex) {
 
 // Frames are upper-case hexadecimal text: "04", the type (1 byte), the payload length in
 // bytes (2 bytes), then the payload, whose first byte is the sequence number. Every number is
-// big-endian and zero-padded to its field; a value too wide for its field is written with all
-// of its digits, shifting what follows.
+// big-endian and zero-padded to its field; building a frame with a value too wide for its
+// field raises "<field> <value> does not fit in <n> byte(s)" (more than 255 vertices, a
+// descriptor over 255 bytes, a zone id over 65535).
 namespace hex_frame {
 
 // _value in upper-case hexadecimal, zero-padded to at least _digits digits.
 std::string to_hex(unsigned long _value, int _digits);
+
+// _value in exactly _digits upper-case hexadecimal digits; raises, naming _name, when it
+// needs more.
+std::string to_hex_field(unsigned long _value, int _digits, const char* _name);
 
 // "04", _type, the payload length and the payload.
 std::string form_frame(unsigned int _type, const std::string& _payload);

@@ -821,6 +821,25 @@ TEST(device_walks, a_zone_that_cannot_be_described_does_not_hold_back_the_other_
     }));
 }
 
+// No frame names a zone id over two bytes: its enter cannot have gone out, and a leave
+// would be a frame the device misreads.
+TEST(device_walks, a_zone_id_wider_than_two_bytes_gets_no_leave_and_its_event_goes) {
+    world w;
+    w.set_zone(world::zone_with_id("Z9", 0x10000));
+    w.register_device("T1");
+    w.enter("T1", "Z9");
+    const std::size_t before = w.frame_count();
+    w.leave("T1", "Z9");
+    EXPECT_EQ(w.frames(before), strings{});
+    EXPECT_EQ(w.record("T1:Z9"), "none");
+    EXPECT_FALSE(w.m_context.get_zone_events().is_exists("T1:Z9"));
+    EXPECT_TRUE(w.m_collector.wait_for([](const strings& _lines) {
+        return count_containing(_lines,
+                                "Zone event T1:Z9: zone id 65536 does not fit in 2 "
+                                "bytes, no leave is sent") == 1;
+    }));
+}
+
 TEST(initialize, handles_every_zone_event_once_and_logs_each_failure) {
     world w;
     w.m_dispatcher.reset();

@@ -4,8 +4,12 @@
 
 #include <boost/optional/optional_io.hpp>
 #include <climits>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "test_support/core_error.hpp"
 
 using tvk::convert_hex_to;
 using tvk::messenger;
@@ -106,28 +110,62 @@ TEST(hex_frame, event_message_is_appended_after_its_item_tag) {
               compact("04 01 000F 09 01 09 0003 0011 02 01 00 00 00 03 CAFE"));
 }
 
-TEST(hex_frame, values_wider_than_their_field_keep_all_digits) {
-    // An area id above 65535 takes five digits and shifts everything after it.
-    auto descriptor = example_descriptor();
-    descriptor.area_id = 0x10000;
-    descriptor.zone_shape = 2;
-    descriptor.vertices.clear();
-    EXPECT_EQ(hex_frame::form_zone_descriptor(descriptor), compact("10000 0011 02 01 00 02 00"));
-
-    // The leave's length field follows the text written, rounded down.
-    EXPECT_EQ(hex_frame::form_leave(1, 0x11170), compact("04 02 0005 01 02 02 11170"));
-    EXPECT_EQ(hex_frame::form_leave(1, 0x100000), compact("04 02 0006 01 02 02 100000"));
-
-    // 256 vertices: a three-digit count, and a descriptor over 255 bytes: a three-digit
-    // length. 4115 characters are 2057 descriptor bytes (0x809), rounded down.
-    descriptor = example_descriptor();
-    descriptor.vertices.assign(256, {0, 0});
-    const std::string text = hex_frame::form_zone_descriptor(descriptor);
-    EXPECT_EQ(text.substr(0, 19), compact("0003 0011 02 01 00 01 100"));
-    EXPECT_EQ(text.size(), 19u + 256u * 16u);
-    const std::string frame = hex_frame::form_enter(3, enter_event(descriptor));
-    EXPECT_EQ(frame.substr(0, 15), compact("04 01 080D 03 01 809"));
-    EXPECT_EQ(frame.substr(15), text);
+// A value wider than its field would shift every later field; such a frame is refused. The
+// widest values that fit still build.
+TEST(hex_frame, values_wider_than_their_field_are_refused) {
+    struct case_ {
+        const char* name;
+        std::function<void(messenger::zone_enter_event_t&)> change;
+        std::string refusal;
+    };
+    const std::vector<case_> cases = {
+        {"area id", [](auto& _e) { _e.zone_descriptor.area_id = 0x10000; },
+         "Area id 65536 does not fit in 2 bytes"},
+        {"zone id", [](auto& _e) { _e.zone_descriptor.zone_id = 0x10000; },
+         "Zone id 65536 does not fit in 2 bytes"},
+        {"zone id read from a negative number",
+         [](auto& _e) { _e.zone_descriptor.zone_id = static_cast<unsigned int>(-3); },
+         "Zone id 4294967293 does not fit in 2 bytes"},
+        {"zone type id", [](auto& _e) { _e.zone_descriptor.zone_type_id = 256; },
+         "Zone type id 256 does not fit in 1 byte"},
+        {"severity level", [](auto& _e) { _e.zone_descriptor.severity_level = 300; },
+         "Severity level 300 does not fit in 1 byte"},
+        {"custom variable", [](auto& _e) { _e.zone_descriptor.custom_variable.assign(512, 'A'); },
+         "Custom variable length 256 does not fit in 1 byte"},
+        {"zone shape", [](auto& _e) { _e.zone_descriptor.zone_shape = 257; },
+         "Zone shape 257 does not fit in 1 byte"},
+        {"256 vertices",
+         [](auto& _e) {
+             _e.zone_descriptor.vertices.assign(256, {0, 0});
+         },
+         "Vertex count 256 does not fit in 1 byte"},
+        // 9 bytes before the vertices, 8 per vertex: 31 make 257.
+        {"31 vertices",
+         [](auto& _e) {
+             _e.zone_descriptor.vertices.assign(31, {0, 0});
+         },
+         "Zone descriptor length 257 does not fit in 1 byte"},
+        {"event message", [](auto& _e) { _e.event_message.assign(2 * 0xFFFF, 'B'); },
+         "Payload length 65572 does not fit in 2 bytes"},
+        {"widest that fit",
+         [](auto& _e) {
+             _e.zone_descriptor.area_id = 0xFFFF;
+             _e.zone_descriptor.zone_id = 0xFFFF;
+             _e.zone_descriptor.zone_type_id = 0xFF;
+             _e.zone_descriptor.severity_level = 0xFF;
+             _e.zone_descriptor.vertices.assign(30, {0, 0});
+         },
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto event = enter_event(example_descriptor());
+        c.change(event);
+        EXPECT_EQ(test_support::core_error([&] { hex_frame::form_enter(5, event); }), c.refusal);
+    }
+    EXPECT_EQ(test_support::core_error([] { hex_frame::form_leave(1, 0x10000); }),
+              "Zone id 65536 does not fit in 2 bytes");
+    EXPECT_EQ(hex_frame::form_leave(1, 0xFFFF), compact("04 02 0005 01 02 02 FFFF"));
 }
 
 TEST(hex_frame, convert_hex_to_reads_up_to_the_first_non_digit) {
