@@ -96,16 +96,7 @@ void dispatcher::before_deleting(const objects::zone& /*_zone*/, timestamp /*_ts
 // Zone events.
 
 void dispatcher::after_creating(const context::zone_event& _event, timestamp _ts) {
-    auto found = m_w_events.find(_event.get_uid());
-    if (found == m_w_events.end()) {
-        found = m_w_events
-                    .emplace(_event.get_uid(),
-                             writable_zone_event(_event.get_uid(), _event.get_obj_uid(),
-                                                 _event.get_zone_id()))
-                    .first;
-        found->second.set_seq_no(NO_FRAME);
-    }
-    writable_zone_event& record = found->second;
+    writable_zone_event& record = find_or_make_record(_event);
     const std::string& tag = record.get_obj_uid();
     if (!is_device_registered(tag)) {
         return;
@@ -156,13 +147,8 @@ void dispatcher::after_creating(const context::device& _device, timestamp _ts) {
     // A device dropped before took the records of its tag's events along: without new ones
     // their enters would go out once, unresent, and the leaves never.
     m_context.get_zone_events().for_each([&](const context::zone_event& _event) {
-        if (_event.get_obj_uid() == _device.get_uid() &&
-            m_w_events.find(_event.get_uid()) == m_w_events.end()) {
-            m_w_events
-                .emplace(_event.get_uid(),
-                         writable_zone_event(_event.get_uid(), _event.get_obj_uid(),
-                                             _event.get_zone_id()))
-                .first->second.set_seq_no(NO_FRAME);
+        if (_event.get_obj_uid() == _device.get_uid()) {
+            find_or_make_record(_event);
         }
         return true;
     });
@@ -388,6 +374,19 @@ void dispatcher::send_enters_of_tag(const std::string& _tag, timestamp _ts, bool
         });
         return true;
     });
+}
+
+writable_zone_event& dispatcher::find_or_make_record(const context::zone_event& _event) {
+    auto found = m_w_events.find(_event.get_uid());
+    if (found == m_w_events.end()) {
+        found = m_w_events
+                    .emplace(_event.get_uid(),
+                             writable_zone_event(_event.get_uid(), _event.get_obj_uid(),
+                                                 _event.get_zone_id()))
+                    .first;
+        found->second.set_seq_no(NO_FRAME);
+    }
+    return found->second;
 }
 
 void dispatcher::send_enter(const context::zone_event& _event) {

@@ -97,6 +97,8 @@ private:
     // _only_due); each record is stamped with _ts and its timer runs.
     void send_enters_of_tag(const std::string& _tag, timestamp _ts, bool _only_due);
     void send_enter(const context::zone_event& _event);
+    // The record of _event, made (nothing sent yet) when there is none.
+    writable_zone_event& find_or_make_record(const context::zone_event& _event);
     void stamp(writable_zone_event& _record, timestamp _ts);
 
     libs::core::events_loop& m_events_loop;
