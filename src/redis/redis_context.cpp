@@ -66,8 +66,15 @@ std::string escape_pattern(const char* _text) {
     return escaped;
 }
 
-// The connect time-out of hiredis's blocking connections.
-constexpr std::chrono::milliseconds connect_timeout(1500);
+// The connect time-out of the first connection; a reopened one connects within the command
+// time-out, so that a command never waits longer than that for an address that drops
+// connections.
+constexpr std::chrono::milliseconds first_connect_timeout(1500);
+
+// What errors of these commands are named after: their command text as it reads, placeholders
+// and all, though they are sent binary-safe.
+const char* const scan_name = "SCAN %u MATCH %s:*";
+const std::string smembers_name = "SMEMBERS ";
 
 timeval to_timeval(std::chrono::milliseconds _duration) {
     timeval result{};
@@ -80,7 +87,7 @@ timeval to_timeval(std::chrono::milliseconds _duration) {
 
 context::context(const std::string& _host, int _port, unsigned int _db_number)
     : m_host(_host), m_port(_port), m_db_number(_db_number) {
-    m_context_ptr = open(connect_timeout, m_timeout);
+    m_context_ptr = open(first_connect_timeout, m_timeout);
 }
 
 context::~context() = default;
@@ -121,7 +128,7 @@ redisContext* context::usable_context() {
     if (is_connection_lost()) {
         // The old connection stays until a new one is ready, so a failed reopen is tried
         // again by the next command.
-        m_context_ptr = open(connect_timeout, m_timeout);
+        m_context_ptr = open(m_timeout, m_timeout);
     }
     return m_context_ptr.get();
 }
@@ -180,8 +187,8 @@ void context::clear_branch(const char* _branch) {
     unsigned long long cursor = 0;
     do {
         const std::string cursor_text = std::to_string(cursor);
-        const reply step =
-            execute_command("SCAN %s MATCH %s:*", cursor_text.c_str(), branch.c_str());
+        const std::string pattern = branch + ":*";
+        const reply step = execute_named_sv(scan_name, {"SCAN", cursor_text, "MATCH", pattern});
         const reply_array parts = step.as_array();
         cursor = parse_cursor(parts[0].to_string());
         const reply_array keys = parts[1].as_array();
@@ -270,7 +277,7 @@ reply context::delete_from_table(const std::string& _table, const std::string& _
 
 reply context::get_set_members(const std::string& _set) {
     // As separate arguments, so that a set name with blanks or "%" stays one argument.
-    return execute_command_sv({"SMEMBERS", _set});
+    return execute_named_sv(smembers_name + _set, {"SMEMBERS", _set});
 }
 
 reply context::execute_command_argv(const args& _args) {
@@ -308,12 +315,17 @@ struct argv_texts {
 }  // namespace
 
 reply context::execute_command_sv(const sv_args& _args) {
+    // An empty command is refused by execute_named_sv.
+    return execute_named_sv(_args.empty() ? boost::string_view() : _args.front(), _args);
+}
+
+reply context::execute_named_sv(boost::string_view _name, const sv_args& _args) {
     argv_texts command(_args);
     redisContext* connection = usable_context();
     return take_reply(
         connection,
         redisCommandArgv(connection, command.count(), command.texts.data(), command.lengths.data()),
-        _args.front(), TVK_SOURCE_LOCATION);
+        _name, TVK_SOURCE_LOCATION);
 }
 
 std::vector<reply> context::pipeline(const std::vector<sv_args>& _commands) {

@@ -32,7 +32,8 @@ public:
     // A command as texts with lengths (binary-safe), the command name first.
     typedef std::vector<boost::string_view> sv_args;
 
-    // Connects within 1.5 s and selects _db_number; raises "Connection error: " and
+    // Connects within 1.5 s and selects _db_number (a connection reopened later connects
+    // within the command time-out); raises "Connection error: " and
     // hiredis's text when the server cannot be reached or does not answer.
     context(const std::string& _host, int _port, unsigned int _db_number);
     virtual ~context();
@@ -120,6 +121,8 @@ private:
     // The connection to send the next command on: reopened first when the server closed it
     // or it is in an error state.
     redisContext* usable_context();
+    // Sends _args binary-safe; its errors name the command _name.
+    reply execute_named_sv(boost::string_view _name, const sv_args& _args);
     // Owns the reply of a command; raises, with _location, when there is none or it is an
     // error reply.
     static reply take_reply(redisContext* _connection, void* _reply, boost::string_view _name,

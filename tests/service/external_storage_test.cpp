@@ -264,7 +264,7 @@ TEST_F(external_storage_test, get_devices_logs_a_failed_set_read_and_returns_not
     write(constants_key, {{"version", "1.3.0"}});
     external_storage storage(m_context, m_redis, m_logger, *m_loop);
     EXPECT_TRUE(storage.get_devices().empty());
-    EXPECT_TRUE(m_collector.wait_for_line_containing("Command: SMEMBERS, error: WRONGTYPE"));
+    EXPECT_TRUE(m_collector.wait_for_line_containing("Command: SMEMBERS quillmere:devices:set, error: WRONGTYPE"));
 }
 
 TEST_F(external_storage_test, the_mirror_hears_first_and_later_observers_find_the_change_stored) {

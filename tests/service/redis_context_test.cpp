@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <regex>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "core/exception.hpp"
+#include "core/scope_guard.hpp"
 #include "redis/redis_context.hpp"
 #include "redis/reply.hpp"
 #include "redis/reply_type.hpp"
@@ -444,7 +446,24 @@ TEST(redis_context_scan, an_array_announcing_too_many_elements_is_refused_unallo
     tvk::redis::context redis("127.0.0.1", server.port(), 0);
     expect_that(error_of([&] { redis.get_set_members("s"); }),
                 raised("src/redis/redis_context.cpp",
-                       "Command: SMEMBERS, connection error: Out of memory"));
+                       "Command: SMEMBERS s, connection error: Out of memory"));
+}
+
+TEST(redis_context_scan, set_reads_and_scans_are_named_by_their_command_text_and_sent_whole) {
+    scripted_server server([](const std::vector<std::string>& _words) -> std::string {
+        // The count shows that each text went as one argument.
+        return _words[0] == "SELECT" ? "+OK\r\n"
+                                     : "-ERR " + std::to_string(_words.size()) + " words\r\n";
+    });
+    tvk::redis::context redis("127.0.0.1", server.port(), 0);
+    expect_that(
+        error_of([&] { redis.get_set_members("a b%s"); }),
+        raised("src/redis/redis_context.cpp", "Command: SMEMBERS a b%s, error: ERR 2 words"));
+    expect_that(
+        error_of([&] { redis.clear_branch("c d%u"); }),
+        raised("src/redis/redis_context.cpp", "Command: SCAN %u MATCH %s:\\*, error: ERR 4 words"));
+    EXPECT_EQ(server.commands(),
+              (std::vector<std::string>{"SELECT 0", "SMEMBERS a b%s", "SCAN 0 MATCH c d%u:*"}));
 }
 
 TEST(redis_context_replies, elements_of_unexpected_types_raise_and_leave_the_connection_usable) {
@@ -562,6 +581,36 @@ TEST(redis_context_reconnection, a_reopen_that_a_frozen_server_takes_but_never_a
     EXPECT_FALSE(redis.is_connection_lost());
     server.stop();
     EXPECT_TRUE(redis.is_connection_lost());
+}
+
+TEST(redis_context_reconnection,
+     a_reopen_towards_an_address_that_drops_connections_waits_the_time_out) {
+    test_support::redis_server server;
+    tvk::redis::context redis(server.address(), server.port(), 0);
+    redis.set_timeout(300ms);
+    server.stop();
+    // A listener whose queue is full: the kernel drops further connection requests unanswered.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int queued = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto closing = tvk::libs::core::execute_on_scope_exit([&]() noexcept {
+        ::close(queued);
+        ::close(listener);
+    });
+    const int reuse = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(server.port()));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::connect(queued, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+
+    const auto before = std::chrono::steady_clock::now();
+    expect_that(error_of([&] { redis.get_from_table("t", "f"); }),
+                raised("src/redis/redis_context.cpp", "Connection error: .*"));
+    // Within the command time-out, not the first connection's 1.5 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
 }
 
 TEST_F(redis_context_test,
