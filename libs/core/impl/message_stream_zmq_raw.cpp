@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
+#include <exception>
+#include <iterator>
 #include <utility>
 
 namespace tvk {
@@ -33,16 +36,36 @@ message_stream_zmq_raw::callbacks_vector* find_callbacks(
     return nullptr;
 }
 
-void call_callbacks(const message_stream_zmq_raw::callbacks_vector& _callbacks,
-                    boost::string_view _frame) {
+// What one callback throws does not keep the frame from the callbacks after it.
+std::vector<std::exception_ptr> call_callbacks(
+    const message_stream_zmq_raw::callbacks_vector& _callbacks, boost::string_view _frame) {
+    std::vector<std::exception_ptr> errors;
     // By index over the entries present now: a callback may subscribe (the vector may grow
     // and move) or drop handles while it runs; those subscribed now get the next frame.
     const std::size_t count = _callbacks.size();
     for (std::size_t i = 0; i < count; ++i) {
         if (const auto callback = _callbacks[i].lock()) {
-            (*callback)(_frame);
+            try {
+                (*callback)(_frame);
+            } catch (...) {
+                errors.push_back(std::current_exception());
+            }
         }
     }
+    return errors;
+}
+
+// The loop logs what the callbacks threw as it logs any exception that escapes a handler: the
+// first leaves this handler, each further one a handler of its own.
+void raise_to_loop(boost::asio::io_context& _io_context,
+                   const std::vector<std::exception_ptr>& _errors) {
+    if (_errors.empty()) {
+        return;
+    }
+    for (auto error = std::next(_errors.begin()); error != _errors.end(); ++error) {
+        boost::asio::post(_io_context, [raised = *error] { std::rethrow_exception(raised); });
+    }
+    std::rethrow_exception(_errors.front());
 }
 
 void remove_expired_callbacks(message_stream_zmq_raw::callbacks_vector& _callbacks) {
@@ -88,13 +111,15 @@ message_stream::subscription::ptr message_stream_zmq_raw::subscribe(boost::strin
     return std::make_unique<subscription_impl>(std::move(shared_callback));
 }
 
-void message_stream_zmq_raw::process_message(callbacks_map& _callbacks, boost::string_view _frame) {
+std::vector<std::exception_ptr> message_stream_zmq_raw::process_message(callbacks_map& _callbacks,
+                                                                        boost::string_view _frame) {
     callbacks_vector* callbacks = find_callbacks(_callbacks, _frame);
     if (callbacks == nullptr) {
-        return;
+        return {};
     }
-    call_callbacks(*callbacks, _frame);
+    auto errors = call_callbacks(*callbacks, _frame);
     remove_expired_callbacks(*callbacks);
+    return errors;
 }
 
 void message_stream_zmq_raw::setup_receive() {
@@ -115,7 +140,9 @@ void message_stream_zmq_raw::setup_receive() {
         // The frame belongs to this handler and the map is held, so a callback that destroys
         // the stream leaves both intact until the frame is done.
         setup_receive();
-        process_message(*callbacks, _frame.string_view());
+        // Taken before the callbacks, one of which may destroy the stream.
+        auto& io_context = m_socket.get_io_context();
+        raise_to_loop(io_context, process_message(*callbacks, _frame.string_view()));
     });
 }
 

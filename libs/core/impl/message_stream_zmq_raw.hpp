@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <exception>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,8 +29,10 @@ public:
 
     subscription::ptr subscribe(boost::string_view _channel, callback _callback) override;
 
-    // Routes one frame to the first key of _callbacks that it extends.
-    static void process_message(callbacks_map& _callbacks, boost::string_view _frame);
+    // Routes one frame to the first key of _callbacks that it extends. Each of its callbacks is
+    // called, also after one that throws; returns what they threw, in their order.
+    static std::vector<std::exception_ptr> process_message(callbacks_map& _callbacks,
+                                                           boost::string_view _frame);
 
 private:
     void setup_receive();

@@ -12,7 +12,9 @@
 
 #include "core/core.hpp"
 #include "core/events_loop.hpp"
+#include "core/exception.hpp"
 #include "core/logger.hpp"
+#include "loop_fixture.hpp"
 #include "message_stream_zmq.hpp"
 #include "message_stream_zmq_raw.hpp"
 #include "test_support/run_until.hpp"
@@ -183,6 +185,37 @@ TEST_F(routing, a_callback_that_drops_its_own_subscription_finishes) {
     EXPECT_TRUE(m_map["#a"].empty());
 }
 
+TEST_F(routing, callbacks_after_one_that_throws_still_get_the_frame) {
+    std::vector<std::shared_ptr<message_stream::callback>> throwers;
+    for (const char* text : {"first", "third"}) {
+        throwers.push_back(
+            std::make_shared<message_stream::callback>([this, text](boost::string_view) {
+                m_journal.entries.push_back(text);
+                throw std::runtime_error(text);
+            }));
+    }
+    m_map["#a"].push_back(throwers[0]);
+    add("#a", "second");
+    m_map["#a"].push_back(throwers[1]);
+    add("#a", "gone", false);
+    add("#a", "fourth");
+
+    std::vector<std::exception_ptr> errors;
+    ASSERT_NO_THROW(errors = message_stream_zmq_raw::process_message(m_map, "#a!"));
+    EXPECT_EQ(m_journal.entries,
+              (std::vector<std::string>{"first", "second:#a!", "third", "fourth:#a!"}));
+    std::vector<std::string> thrown;
+    for (const auto& error : errors) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::runtime_error& _e) {
+            thrown.push_back(_e.what());
+        }
+    }
+    EXPECT_EQ(thrown, (std::vector<std::string>{"first", "third"}));
+    EXPECT_EQ(m_map["#a"].size(), 4u);  // the expired one is pruned all the same
+}
+
 TEST_F(routing, a_callback_subscribed_during_a_frame_gets_the_next_one) {
     std::vector<std::shared_ptr<message_stream::callback>> added;
     auto adder = std::make_shared<message_stream::callback>([&](boost::string_view) {
@@ -275,6 +308,56 @@ TEST_F(stream_fixture, a_throwing_callback_does_not_stop_the_stream) {
     EXPECT_TRUE(thrown);
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(m_journal.entries, std::vector<std::string>{"{fine}"});
+}
+
+namespace {
+class loop_stream : public loop_test::loop_fixture {
+protected:
+    test_support::zmq_publisher m_publisher;
+};
+}  // namespace
+
+// As on a "notify" frame, which the context library's router and then the messenger take: a
+// router that raises keeps the frame from nobody, and each exception is logged by the loop as
+// one that escapes a handler.
+TEST_F(loop_stream, a_raising_subscriber_is_logged_and_the_later_ones_still_get_the_frame) {
+    auto stream = m_loop->create_zmq_message_stream(m_publisher.endpoint());
+    journal seen;
+    std::vector<message_stream::subscription::ptr> handles;
+    for (const char* name : {"router", "second"}) {
+        handles.push_back(stream->subscribe("notify", [&seen, name](boost::string_view _text) {
+            seen.entries.push_back(std::string(name) + ":" + std::string(_text));
+            if (_text == "{}") {
+                TVK_THROW(std::string(name) + ": \"object\" is not a string!");
+            }
+        }));
+    }
+    handles.push_back(stream->subscribe("notify", [&](boost::string_view _text) {
+        seen.entries.push_back("messenger:" + std::string(_text));
+        if (_text == "{\"last\":1}") {
+            // Queued after what the frames before raised, so their lines are written first.
+            m_loop->post([&] { m_loop->stop(); }, TVK_SOURCE_LOCATION);
+        }
+    }));
+    m_publisher.publish("#notify{}");
+    m_publisher.publish("#notify{\"last\":1}");
+    const tvk::libs::core::source_location loop_location(33, __FILE__, "int main(int, char**)");
+    EXPECT_TRUE(run_bounded(std::chrono::seconds(5), true, loop_location));
+    EXPECT_EQ(seen.entries, (std::vector<std::string>{"router:{}", "second:{}", "messenger:{}",
+                                                      "router:{\"last\":1}", "second:{\"last\":1}",
+                                                      "messenger:{\"last\":1}"}));
+
+    const auto lines = wait_for_log_lines(4);
+    const std::string caught =
+        "&quillmere:main <t> /libs/core/tests/message_stream_test.cpp:33 Caught exeption";
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], caught);
+    const std::string raised_here = "&quillmere:core <t> /libs/core/tests/message_stream_test.cpp:";
+    EXPECT_EQ(lines[1].rfind(raised_here, 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find(" router: \"object\" is not a string!"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2], caught);
+    EXPECT_EQ(lines[3].rfind(raised_here, 0), 0u) << lines[3];
+    EXPECT_NE(lines[3].find(" second: \"object\" is not a string!"), std::string::npos) << lines[3];
 }
 
 TEST_F(stream_fixture, a_burst_of_frames_all_arrives) {

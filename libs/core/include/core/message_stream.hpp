@@ -13,7 +13,9 @@ namespace core {
 class message_stream {
 public:
     using ptr = std::unique_ptr<message_stream>;
-    // Gets the frame text; the view is valid during the call only.
+    // Gets the frame text; the view is valid during the call only. One that throws keeps the
+    // frame from none of the later callbacks; the events loop gets the exception once the frame
+    // is done, as one that escapes a handler.
     using callback = std::function<void(boost::string_view)>;
 
     // One subscription; its callback is called only while this handle lives.
