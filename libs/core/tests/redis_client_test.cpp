@@ -20,6 +20,7 @@
 #include "core/scope_guard.hpp"
 #include "loop_fixture.hpp"
 #include "test_support/free_port.hpp"
+#include "test_support/process.hpp"
 #include "test_support/redis_server.hpp"
 
 namespace redis = tvk::libs::core::redis;
@@ -435,6 +436,16 @@ TEST_F(redis_client, a_blocking_write_to_a_server_that_went_away_fails_without_s
     pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
     ::raise(SIGPIPE);
     EXPECT_EQ(sigpipes, 1);
+}
+
+// In a child with SIGPIPE's default action, which a raised SIGPIPE ends: a write of the
+// asynchronous connection that meets the reset connection.
+TEST_F(redis_client, an_asynchronous_write_to_a_reset_connection_gives_nil_without_sigpipe) {
+    const auto result =
+        test_support::run_process(REDIS_SIGPIPE_CHILD, {std::to_string(m_server.port())}, 60s);
+    ASSERT_TRUE(result.finished) << result.standard_output;
+    EXPECT_EQ(result.exit_code, 0) << result.standard_output << result.standard_error;
+    EXPECT_EQ(result.standard_output, "nil\n");
 }
 
 TEST_F(redis_client, appending_arguments_takes_amortised_constant_time) {

@@ -14,6 +14,7 @@
 #include "core/async_operation_handle_impl.hpp"
 #include "core/exception.hpp"
 #include "core/redis/reader.hpp"
+#include "redis/sigpipe_suppressor.hpp"
 
 namespace tvk {
 namespace libs {
@@ -74,6 +75,13 @@ bool is_subscribing(std::string _name) {
         name.remove_prefix(1);
     }
     return name == "subscribe" || name == "ssubscribe" || name == "monitor";
+}
+
+// A write that meets a connection the server has reset fails instead of raising SIGPIPE;
+// hiredis then drops the connection, and the commands still waiting get a NIL reply.
+void handle_write_without_sigpipe(redisAsyncContext* _context) {
+    const sigpipe_suppressor no_sigpipe;
+    redisAsyncHandleWrite(_context);
 }
 
 async_context& cast(void* _privdata) {
@@ -318,7 +326,7 @@ void async_context::handle_read(const boost::system::error_code& _ec) {
 }
 
 void async_context::handle_write(const boost::system::error_code& _ec) {
-    handle_ready(_ec, m_write_in_progress, redisAsyncHandleWrite);
+    handle_ready(_ec, m_write_in_progress, handle_write_without_sigpipe);
 }
 
 void async_context::handle_ready(const boost::system::error_code& _ec, bool& _in_progress,

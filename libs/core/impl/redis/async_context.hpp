@@ -24,7 +24,8 @@ namespace redis {
 // The asynchronous hiredis connection, driven by the events loop through readiness waits on
 // a duplicate of hiredis's descriptor. Once hiredis has dropped the connection (a failed
 // connect, or the server closed it; hiredis then frees its context itself), commands are
-// refused and no wait is left on the loop.
+// refused and no wait is left on the loop. A write to a connection that the server has reset
+// raises no SIGPIPE: the connection is dropped and its commands get a NIL reply.
 class async_context {
 public:
     using ptr = std::shared_ptr<async_context>;

@@ -1,14 +1,10 @@
 #include "redis/sync_context.hpp"
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <cerrno>
-#include <ctime>
 #include <string>
 
 #include "core/exception.hpp"
 #include "core/redis/reader.hpp"
+#include "redis/sigpipe_suppressor.hpp"
 
 namespace tvk {
 namespace libs {
@@ -21,46 +17,6 @@ const timeval connect_timeout{1, 500000};
 // The connect time-out does not cover the commands: without one of their own, a server that
 // takes the connection and never answers (frozen, cut off) would hold the caller for good.
 const timeval command_timeout{5, 0};
-
-// Keeps hiredis's writes, which use write(2), from raising SIGPIPE on a connection that the
-// server has closed: the write fails with EPIPE instead. The process's disposition of the
-// signal is not the library's to change, so SIGPIPE is blocked in the calling thread while the
-// object lives, and one raised meanwhile is taken off again before the thread's mask is
-// restored.
-class sigpipe_suppressor {
-public:
-    sigpipe_suppressor() {
-        sigemptyset(&m_sigpipe);
-        sigaddset(&m_sigpipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &m_sigpipe, &m_previous_mask);
-        m_was_pending = is_pending();
-    }
-
-    ~sigpipe_suppressor() {
-        const int saved_errno = errno;
-        // One that was pending already is the caller's, not ours.
-        if (!m_was_pending && is_pending()) {
-            const timespec no_wait{0, 0};
-            while (sigtimedwait(&m_sigpipe, nullptr, &no_wait) < 0 && errno == EINTR) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &m_previous_mask, nullptr);
-        errno = saved_errno;
-    }
-
-    sigpipe_suppressor(const sigpipe_suppressor&) = delete;
-    sigpipe_suppressor& operator=(const sigpipe_suppressor&) = delete;
-
-private:
-    bool is_pending() const {
-        sigset_t pending;
-        return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    }
-
-    sigset_t m_sigpipe{};
-    sigset_t m_previous_mask{};
-    bool m_was_pending = false;
-};
 
 }  // namespace
 

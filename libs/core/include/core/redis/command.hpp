@@ -30,7 +30,8 @@ public:
     // type on the events loop, a lost connection as a NIL reply. Restarting the handle sends
     // the command again. Raises "Command: <name>, error" when the connection refuses it at once
     // (it has been closed, or a restart comes after the context is gone), and for SUBSCRIBE,
-    // PSUBSCRIBE, SSUBSCRIBE and MONITOR, whose answers never end. Call it on the loop's thread.
+    // PSUBSCRIBE, SSUBSCRIBE and MONITOR, whose answers never end. Never raises SIGPIPE. Call
+    // it on the loop's thread.
     virtual async_operation_handle<reply>::ptr execute_async() = 0;
 };
 
