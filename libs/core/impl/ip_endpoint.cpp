@@ -10,8 +10,12 @@ namespace tvk {
 namespace libs {
 namespace core {
 
+bool is_port(int _port) {
+    return _port >= 0 && _port <= std::numeric_limits<unsigned short>::max();
+}
+
 unsigned short checked_port(int _port) {
-    if (_port < 0 || _port > std::numeric_limits<unsigned short>::max()) {
+    if (!is_port(_port)) {
         TVK_THROW("Port " + std::to_string(_port) + " is outside 0..65535");
     }
     return static_cast<unsigned short>(_port);

@@ -9,6 +9,10 @@ namespace tvk {
 namespace libs {
 namespace core {
 
+// Whether _port is a port number, 0 to 65535. Connections that take an int port check it
+// first: the resolver would take it modulo 65536 and reach another port.
+bool is_port(int _port);
+
 // _port as a port number; raises tvk::libs::core::exception naming it when it is outside
 // 0 to 65535.
 unsigned short checked_port(int _port);

@@ -19,6 +19,7 @@
 #include "core/redis/context.hpp"
 #include "core/scope_guard.hpp"
 #include "loop_fixture.hpp"
+#include "redis/sync_context.hpp"
 #include "test_support/free_port.hpp"
 #include "test_support/process.hpp"
 #include "test_support/redis_server.hpp"
@@ -151,6 +152,14 @@ protected:
         return io.stopped();
     }
 
+    // The connections that the server has taken so far, the one that asks included.
+    long long connections_received() {
+        const std::string info = m_server.command({"INFO", "stats"});
+        const std::string field = "total_connections_received:";
+        const auto at = info.find(field);
+        return at == std::string::npos ? -1 : std::stoll(info.substr(at + field.size()));
+    }
+
     test_support::redis_server m_server;
     std::vector<creation> m_creations;
     redis::context::ptr m_context;
@@ -178,6 +187,27 @@ TEST_F(redis_client, without_a_server_the_creation_delivers_an_empty_result_once
 TEST_F(redis_client, an_address_hiredis_refuses_raises_at_once) {
     const std::string message = raised([&] { m_loop->create_redis_context("256.1.1.1", 6379, 0); });
     EXPECT_EQ(message.rfind("Cannot open connection to the redis server: ", 0), 0u) << message;
+}
+
+// The resolver would take the port modulo 65536 and reach this server all the same.
+TEST_F(redis_client, a_port_outside_the_range_is_refused_and_reaches_no_server) {
+    const auto core_logger = m_logger.component("core");
+    const long long before = connections_received();
+    std::vector<creation_handle> started;
+    for (const int port :
+         {m_server.port() + 65536, m_server.port() - 65536, m_server.port() + 2 * 65536}) {
+        SCOPED_TRACE(port);
+        const std::string outside = "port " + std::to_string(port) + " is outside 0..65535";
+        EXPECT_EQ(raised([&] { started.push_back(start_creation(0, port)); }),
+                  "Cannot open connection to the redis server: " + outside);
+        EXPECT_EQ(raised([&] {
+                      redis::sync_context(*m_loop, *core_logger, m_server.address(), port, 0);
+                  }),
+                  "Connection error: " + outside);
+    }
+    settle(200ms);
+    EXPECT_TRUE(m_creations.empty());
+    EXPECT_EQ(connections_received(), before + 1);
 }
 
 TEST_F(redis_client, a_missing_database_is_logged_and_delivers_an_empty_result) {

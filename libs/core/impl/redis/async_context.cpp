@@ -14,6 +14,7 @@
 #include "core/async_operation_handle_impl.hpp"
 #include "core/exception.hpp"
 #include "core/redis/reader.hpp"
+#include "ip_endpoint.hpp"
 #include "redis/sigpipe_suppressor.hpp"
 
 namespace tvk {
@@ -75,6 +76,14 @@ bool is_subscribing(std::string _name) {
         name.remove_prefix(1);
     }
     return name == "subscribe" || name == "ssubscribe" || name == "monitor";
+}
+
+int connectable_port(int _port) {
+    if (!is_port(_port)) {
+        TVK_THROW("Cannot open connection to the redis server: port " + std::to_string(_port) +
+                  " is outside 0..65535");
+    }
+    return _port;
 }
 
 // A write that meets a connection the server has reset fails instead of raising SIGPIPE;
@@ -171,7 +180,7 @@ async_context::async_context(events_loop& _events_loop, const component_logger& 
                              std::string _ip, int _port, int _db)
     : m_events_loop(_events_loop)
     , m_logger(_logger)
-    , m_context(redisAsyncConnect(_ip.c_str(), _port))
+    , m_context(redisAsyncConnect(_ip.c_str(), connectable_port(_port)))
     , m_socket(_events_loop.get_io_context())
     , m_db(_db)
     , m_context_is_alive(std::make_shared<bool>(false)) {

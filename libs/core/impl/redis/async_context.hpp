@@ -33,7 +33,8 @@ public:
 
     // Connects; the result is the connected context, or an empty pointer when the connect
     // failed. Raises "Cannot open connection to the redis server: " when hiredis refuses the
-    // address at once. Dropping the handle abandons a connect in progress.
+    // address at once or the port is outside 0..65535. Dropping the handle abandons a connect
+    // in progress.
     static async_operation_handle<ptr>::ptr create(events_loop& _events_loop,
                                                    const component_logger& _logger, std::string _ip,
                                                    int _port, int _db);

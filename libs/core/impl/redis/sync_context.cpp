@@ -4,6 +4,7 @@
 
 #include "core/exception.hpp"
 #include "core/redis/reader.hpp"
+#include "ip_endpoint.hpp"
 #include "redis/sigpipe_suppressor.hpp"
 
 namespace tvk {
@@ -18,13 +19,21 @@ const timeval connect_timeout{1, 500000};
 // takes the connection and never answers (frozen, cut off) would hold the caller for good.
 const timeval command_timeout{5, 0};
 
+int connectable_port(int _port) {
+    if (!is_port(_port)) {
+        TVK_THROW("Connection error: port " + std::to_string(_port) + " is outside 0..65535");
+    }
+    return _port;
+}
+
 }  // namespace
 
 sync_context::sync_context(events_loop& _events_loop, const component_logger& _logger,
                            boost::string_view _ip, int _port, int _db)
     : m_events_loop(_events_loop)
     , m_logger(_logger)
-    , m_context_ptr(redisConnectWithTimeout(_ip.to_string().c_str(), _port, connect_timeout)) {
+    , m_context_ptr(redisConnectWithTimeout(_ip.to_string().c_str(), connectable_port(_port),
+                                            connect_timeout)) {
     if (!m_context_ptr || m_context_ptr->err != 0 ||
         redisSetTimeout(m_context_ptr.get(), command_timeout) != REDIS_OK) {
         TVK_THROW(std::string("Connection error: ") +

@@ -19,8 +19,8 @@ namespace redis {
 // The blocking hiredis connection; one thread at a time.
 class sync_context {
 public:
-    // Connects (time-out 1.5 s) and selects database _db, or raises. Each command then waits
-    // 5 s at most for the server.
+    // Connects (time-out 1.5 s) and selects database _db, or raises ("Connection error: ", also
+    // for a port outside 0..65535). Each command then waits 5 s at most for the server.
     sync_context(events_loop& _events_loop, const component_logger& _logger, boost::string_view _ip,
                  int _port, int _db);
 

@@ -113,7 +113,8 @@ public:
 
     // Connects to database _db of the Redis server at _ip:_port; the handle delivers the
     // context on this loop, or an empty result when it cannot connect (restarting the handle
-    // tries again). Raises when hiredis refuses the address at once.
+    // tries again). Raises when hiredis refuses the address at once, and for a port outside
+    // 0..65535.
     virtual async_operation_handle<boost::optional<std::unique_ptr<redis::context>>>::ptr
     create_redis_context(boost::string_view _ip, int _port, int _db) = 0;
 
