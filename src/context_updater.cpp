@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "context/device.hpp"
 #include "context/zone_event.hpp"
@@ -72,8 +74,23 @@ void context_updater::initialize_zone_events() {
     });
 }
 
+std::vector<context::device> context_updater::read_stored_devices() {
+    for (;;) {
+        std::vector<context::device> devices;
+        // Devices missed by a read cut short would be taken for gone: only a whole read counts.
+        if (m_logger.execute([&] { devices = m_external_storage.get_devices(); })) {
+            return devices;
+        }
+        // As the connection at start-up: tried again every second until a signal stops the loop.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (m_events_loop.is_stopped()) {
+            TVK_THROW("Interrupted");
+        }
+    }
+}
+
 void context_updater::initialize_devices() {
-    for (const auto& stored : m_external_storage.get_devices()) {
+    for (const auto& stored : read_stored_devices()) {
         bool keep = false;
         try {
             keep = tag_still_has_mac(stored);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "context/context.hpp"
 #include "context_utils/context_synchronizer.hpp"
@@ -36,7 +37,9 @@ public:
     // trackable's own time, then restores the devices stored in Redis whose tag still has a
     // node with the same MAC address and deletes the others from Redis. A device whose tag
     // cannot be checked (a "node" that is not an object, say) is logged and left out, its
-    // Redis entries kept.
+    // Redis entries kept. A read of the stored devices that Redis fails is logged and tried
+    // again every second until it succeeds whole; raises "Interrupted" once the loop has been
+    // stopped meanwhile.
     void initialize();
 
     // Applies one "zone_event" message to the zone events of _context: the handler of the
@@ -50,6 +53,7 @@ public:
 private:
     void initialize_zone_events();
     void initialize_devices();
+    std::vector<context::device> read_stored_devices();
     // Whether the tag of _device still has a node with the device's MAC address; raises what
     // the tag's getters raise, and for a "node" that is not an object.
     bool tag_still_has_mac(const context::device& _device) const;
@@ -60,9 +64,9 @@ private:
     libs::core::message_stream::subscription::ptr m_zone_event_subscription;
     context::writable_context& m_context;
     libs::core::logger& m_logger;
-    // Kept with the synchroniser that uses them.
+    // Kept with the synchroniser that uses it.
     [[maybe_unused]] libs::core::http::client& m_http_client;
-    [[maybe_unused]] libs::core::events_loop& m_events_loop;
+    libs::core::events_loop& m_events_loop;
     const std::set<std::string>& m_config_zone_types;
     external_storage& m_external_storage;
 };

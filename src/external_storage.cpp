@@ -20,6 +20,17 @@ std::string time_text(const libs::core::timestamp& _ts) {
     return _ts.to_iso_8601(true, 'T', true);
 }
 
+// The uids of the objects held, in uid order.
+template <class T>
+std::vector<std::string> held_uids(const libs::context_utils::objects_repository<T>& _repository) {
+    std::vector<std::string> uids;
+    _repository.for_each([&uids](const T& _object) {
+        uids.push_back(_object.get_uid());
+        return true;
+    });
+    return uids;
+}
+
 }  // namespace
 
 const std::string external_storage::tags::fields = "fields";
@@ -142,6 +153,10 @@ void external_storage::change(action _action, const context::device& _device,
                               const timestamp& _ts) {
     const std::string& uid = _device.get_uid();
     note_times(m_device_times, _action, uid, _ts);
+    if (_action == DELETE) {
+        // Its hash goes; a later registration starts a new one.
+        m_stored_devices.erase(uid);
+    }
     store(_action, branches::devices_uid_fields(uid), branches::devices_set(), uid,
           {{tags::uid, uid},
            {tags::mac_address, _device.get_mac()},
@@ -202,8 +217,10 @@ void external_storage::fall_behind(std::chrono::milliseconds _delay) {
 void external_storage::on_timer() {
     switch (m_step) {
         case step::in_step:
-            if (m_redis_context.is_connection_lost()) {
-                // Closed by the server, which may come back without its data.
+            if (m_redis_context.is_connection_lost() ||
+                m_redis_context.get_connection_number() != m_connection_number) {
+                // Closed by the server, which may come back without its data, or reopened by
+                // a command that is not a change's (the start-up read, for one).
                 fall_behind(std::chrono::milliseconds::zero());
             } else {
                 m_timer->reset(std::chrono::steady_clock::now() + m_catch_up.check_period);
@@ -266,45 +283,37 @@ bool external_storage::rewrite_step() {
         m_rewrite.next = 0;
         m_rewrite.cursor = "0";
     };
-    const auto held = [](const auto& _repository) {
-        std::vector<std::string> uids;
-        _repository.for_each([&uids](const auto& _object) {
-            uids.push_back(_object.get_uid());
-            return true;
-        });
-        return uids;
-    };
     switch (m_rewrite.at) {
         case rewrite::version:
             m_redis_context.set_to_table(prefix() + ":" + tags::constants,
                                          {{tags::version, storage_version}});
-            begin_phase(rewrite::zone_events, held(m_context.get_zone_events()));
+            begin_phase(rewrite::zone_events, held_uids(m_context.get_zone_events()));
             return true;
         case rewrite::zone_events:
             if (m_rewrite.next < m_rewrite.uids.size()) {
-                rewrite_objects(m_context.get_zone_events(), m_zone_event_times,
+                rewrite_objects(m_context.get_zone_events(), m_zone_event_times, nullptr,
                                 branches::zone_events_set(), &branches::zone_events_uid_fields);
             } else {
-                begin_phase(rewrite::devices, held(m_context.get_devices()));
+                begin_phase(rewrite::devices, devices_to_rewrite());
             }
             return true;
         case rewrite::devices:
             if (m_rewrite.next < m_rewrite.uids.size()) {
-                rewrite_objects(m_context.get_devices(), m_device_times, branches::devices_set(),
-                                &branches::devices_uid_fields);
+                rewrite_objects(m_context.get_devices(), m_device_times, &m_stored_devices,
+                                branches::devices_set(), &branches::devices_uid_fields);
             } else {
                 begin_phase(rewrite::stale_zone_events, {});
             }
             return true;
         case rewrite::stale_zone_events:
-            remove_stale(m_context.get_zone_events(), branches::zone_events_set(),
+            remove_stale(m_context.get_zone_events(), nullptr, branches::zone_events_set(),
                          &branches::zone_events_uid_fields);
             if (m_rewrite.cursor == "0") {
                 begin_phase(rewrite::stale_devices, {});
             }
             return true;
         case rewrite::stale_devices:
-            remove_stale(m_context.get_devices(), branches::devices_set(),
+            remove_stale(m_context.get_devices(), &m_stored_devices, branches::devices_set(),
                          &branches::devices_uid_fields);
             if (m_rewrite.cursor == "0") {
                 m_rewrite.at = rewrite::done;
@@ -317,24 +326,55 @@ bool external_storage::rewrite_step() {
     return false;
 }
 
+std::vector<std::string> external_storage::devices_to_rewrite() const {
+    std::vector<std::string> uids = held_uids(m_context.get_devices());
+    for (const auto& stored : m_stored_devices) {
+        if (!m_context.get_devices().is_exists(stored.first)) {
+            uids.push_back(stored.first);
+        }
+    }
+    return uids;
+}
+
 template <class T>
 void external_storage::rewrite_objects(
     const libs::context_utils::objects_repository<T>& _repository, const times_by_uid& _times,
-    const std::string& _set, key_of _key) {
+    const stored_by_uid* _stored, const std::string& _set, key_of _key) {
     std::deque<std::string> texts;
     std::vector<redis::context::sv_args> commands;
     const std::size_t end = std::min(m_rewrite.uids.size(), m_rewrite.next + m_catch_up.batch_size);
     for (; m_rewrite.next < end; ++m_rewrite.next) {
-        const auto object = _repository.try_get(m_rewrite.uids[m_rewrite.next]);
+        const std::string& uid = m_rewrite.uids[m_rewrite.next];
+        const auto object = _repository.try_get(uid);
+        const stored_fields* stored = nullptr;
+        if (_stored != nullptr) {
+            const auto found = _stored->find(uid);
+            stored = found == _stored->end() ? nullptr : &found->second;
+        }
         if (!object) {
-            // Removed since the rewrite began, and from Redis with it.
+            if (stored != nullptr) {
+                // Left in Redis on purpose: put back what was read, and nothing else touched.
+                const std::string& key = texts.emplace_back(_key(uid));
+                if (!stored->empty()) {
+                    redis::context::sv_args hash{"HMSET", key};
+                    append_stored(hash, *stored);
+                    commands.push_back(std::move(hash));
+                }
+                commands.push_back({"SADD", _set, uid});
+            }
+            // Otherwise removed since the rewrite began, and from Redis with it.
             continue;
         }
         const T& held = *object;
         const std::string& key = texts.emplace_back(_key(held.get_uid()));
-        // Deleted first, so that no field of an older hash stays.
+        // Deleted first, so that no field of an older hash stays but those that its writes
+        // left in place on a Redis that did not fail.
         commands.push_back({"DEL", key});
         redis::context::sv_args hash{"HMSET", key};
+        if (stored != nullptr) {
+            // First: a field given twice takes its later value.
+            append_stored(hash, *stored);
+        }
         append_fields(hash, held, texts);
         const auto times = _times.find(held.get_uid());
         if (times != _times.end()) {
@@ -350,7 +390,8 @@ void external_storage::rewrite_objects(
 
 template <class T>
 void external_storage::remove_stale(const libs::context_utils::objects_repository<T>& _repository,
-                                    const std::string& _set, key_of _key) {
+                                    const stored_by_uid* _stored, const std::string& _set,
+                                    key_of _key) {
     const redis::reply step =
         m_redis_context.execute_command_sv({"SSCAN", _set, m_rewrite.cursor, "COUNT", "1000"});
     const redis::reply_array parts = step.as_array();
@@ -359,7 +400,7 @@ void external_storage::remove_stale(const libs::context_utils::objects_repositor
     std::vector<redis::context::sv_args> commands;
     parts[1].as_array().for_each_element([&](const redis::reply_element& _member) {
         const std::string& uid = texts.emplace_back(_member.to_string());
-        if (!_repository.is_exists(uid)) {
+        if (!_repository.is_exists(uid) && (_stored == nullptr || _stored->count(uid) == 0)) {
             const std::string& key = texts.emplace_back(_key(uid));
             commands.push_back({"DEL", key});
             commands.push_back({"SREM", _set, uid});
@@ -398,6 +439,13 @@ void external_storage::append_times(redis::context::sv_args& _command, const cha
     }
 }
 
+void external_storage::append_stored(redis::context::sv_args& _command,
+                                     const stored_fields& _fields) {
+    for (const auto& field : _fields) {
+        _command.insert(_command.end(), {field.first, field.second});
+    }
+}
+
 const std::string& external_storage::time_field(action _action) {
     return _action == CREATE ? tags::create_time : tags::update_time;
 }
@@ -406,37 +454,70 @@ const std::string& external_storage::bool_to_string(bool _value) {
     return _value ? tags::s_true : tags::s_false;
 }
 
-std::vector<context::device> external_storage::get_devices() const {
+template <class F>
+bool external_storage::read_or_log(F&& _read) const {
+    std::exception_ptr lost;
+    const bool read = m_logger.execute([&] {
+        try {
+            _read();
+        } catch (...) {
+            if (!m_redis_context.is_connection_lost()) {
+                throw;
+            }
+            lost = std::current_exception();
+        }
+    });
+    if (lost) {
+        std::rethrow_exception(lost);
+    }
+    return read;
+}
+
+std::vector<context::device> external_storage::get_devices() {
     std::vector<context::device> devices;
-    m_logger.execute([&] {
-        const std::string set = branches::devices_set();
-        const redis::reply members = m_redis_context.get_set_members(set);
-        members.as_array().for_each_element([&](const redis::reply_element& _member) {
-            m_logger.execute([&] {
+    stored_by_uid stored;
+    const std::string set = branches::devices_set();
+    boost::optional<redis::reply> members;
+    if (!read_or_log([&] { members.emplace(m_redis_context.get_set_members(set)); })) {
+        return devices;
+    }
+    read_or_log([&] {
+        members->as_array().for_each_element([&](const redis::reply_element& _member) {
+            read_or_log([&] {
                 const std::string uid = _member.to_string();
                 const std::string key = branches::devices_uid_fields(uid);
+                // Noted before anything can fail: what cannot be read is left in Redis.
+                stored_fields& found = stored[uid];
                 const redis::reply values = m_redis_context.get_from_table(
-                    key, {tags::mac_address, tags::create_time, tags::update_time});
+                    key, {tags::uid, tags::mac_address, tags::create_time, tags::update_time,
+                          tags::is_full});
                 const redis::reply_array fields = values.as_array();
-                if (fields.size() != 3) {
+                if (fields.size() != 5) {
                     return;
                 }
-                if (fields[0].get_type() == redis::reply_type::NIL &&
-                    fields[1].get_type() == redis::reply_type::NIL &&
-                    fields[2].get_type() == redis::reply_type::NIL &&
+                const std::string* names[] = {&tags::uid, &tags::mac_address, &tags::create_time,
+                                              &tags::update_time, &tags::is_full};
+                for (std::size_t i = 0; i < fields.size(); ++i) {
+                    if (fields[i].get_type() == redis::reply_type::STRING) {
+                        found.emplace_back(*names[i], fields[i].to_string());
+                    }
+                }
+                if (found.empty() &&
                     m_redis_context.execute_command_sv({"EXISTS", key}).to_integer() == 0) {
                     // Left by a removal cut short between its two commands: the member
                     // names nothing, so it goes instead of failing every later start.
+                    stored.erase(uid);
                     m_redis_context.execute_command_sv({"SREM", set, uid});
                 }
-                const std::string mac = fields[0].to_string();
+                const std::string mac = fields[1].to_string();
                 const redis::reply_element time =
-                    fields[2].get_type() == redis::reply_type::STRING ? fields[2] : fields[1];
+                    fields[3].get_type() == redis::reply_type::STRING ? fields[3] : fields[2];
                 devices.emplace_back(uid, timestamp(time.to_string()), mac);
             });
             return true;
         });
     });
+    m_stored_devices = std::move(stored);
     return devices;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <initializer_list>
 #include <string>
 #include <unordered_map>
@@ -76,9 +77,13 @@ public:
     void after_updating(const context::device& _device, timestamp _ts) override;
     void before_deleting(const context::device& _device, timestamp _ts) override;
 
-    // The devices stored in Redis, not full, each with its latest stored time. What cannot
-    // be read is logged and left out. Never raises.
-    std::vector<context::device> get_devices() const;
+    // The devices stored in Redis, not full, each with its latest stored time. A device whose
+    // own entries cannot be read is logged and left out; an error reply for the set is logged
+    // and gives none. Raises, logging nothing, when the connection fails or does not answer
+    // meanwhile: the read is then to be tried again. The devices read, and those left out, stay
+    // in Redis as they are through every catch-up until a device of their uid is added or
+    // deleted.
+    std::vector<context::device> get_devices();
 
     // True while Redis is known to hold what the service holds: no write failed since the
     // last catch-up ended, and the connection was not reopened.
@@ -127,6 +132,9 @@ private:
         boost::optional<timestamp> updated;
     };
     typedef std::unordered_map<std::string, change_times> times_by_uid;
+    // The fields of a device's hash as the start-up read found them.
+    typedef std::vector<std::pair<std::string, std::string>> stored_fields;
+    typedef std::unordered_map<std::string, stored_fields> stored_by_uid;
     // Where a rewrite stands: the objects held when it began, then the walks over the sets.
     struct rewrite {
         enum phase { version, zone_events, devices, stale_zone_events, stale_devices, done };
@@ -157,15 +165,23 @@ private:
     // The key of the hash of the object with a uid.
     typedef std::string (*key_of)(const std::string& _uid);
     // The next batch of the phase's objects that are still held, written anew with their
-    // set members, in one transaction.
+    // set members, in one transaction; over the fields in _stored, when given, as a write
+    // leaves them. A uid in _stored that is not held is put back as it was read.
     template <class T>
     void rewrite_objects(const libs::context_utils::objects_repository<T>& _repository,
-                         const times_by_uid& _times, const std::string& _set, key_of _key);
-    // Removes, from one SSCAN step of _set, the members whose objects are no longer held, with
-    // their hashes.
+                         const times_by_uid& _times, const stored_by_uid* _stored,
+                         const std::string& _set, key_of _key);
+    // Removes, from one SSCAN step of _set, the members whose objects are neither held nor in
+    // _stored, with their hashes.
     template <class T>
     void remove_stale(const libs::context_utils::objects_repository<T>& _repository,
-                      const std::string& _set, key_of _key);
+                      const stored_by_uid* _stored, const std::string& _set, key_of _key);
+    // The devices' uids for the rewrite: those held, then those left in Redis at start-up.
+    std::vector<std::string> devices_to_rewrite() const;
+    // Runs _read through the logger's execute, but lets a failure of the connection through,
+    // unlogged, for the caller to try the whole read again. False when _read failed otherwise.
+    template <class F>
+    bool read_or_log(F&& _read) const;
     // The object's fields but the times, after "HMSET" and the key; the texts that the
     // command refers to are kept in _texts.
     static void append_fields(redis::context::sv_args& _command, const context::zone_event& _event,
@@ -174,6 +190,7 @@ private:
                               std::deque<std::string>& _texts);
     static void append_times(redis::context::sv_args& _command, const change_times& _times,
                              std::deque<std::string>& _texts);
+    static void append_stored(redis::context::sv_args& _command, const stored_fields& _fields);
     // "create_time" for a creation, "update_time" otherwise.
     static const std::string& time_field(action _action);
     static const std::string& bool_to_string(bool _value);
@@ -193,6 +210,10 @@ private:
     std::uint64_t m_connection_number = 0;
     times_by_uid m_zone_event_times;
     times_by_uid m_device_times;
+    // Every device hash read at start-up, until its device is deleted: a device restored or
+    // registered again keeps in Redis the stored fields that its writes do not replace, and one
+    // left out stays as it was.
+    stored_by_uid m_stored_devices;
     rewrite m_rewrite;
     // Last: no tick comes once the rest is gone.
     libs::core::timer::ptr m_timer;

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -188,4 +192,175 @@ TEST(e2e_redis_outage, a_frozen_redis_holds_the_frames_back_a_second_at_most) {
     }));
     ASSERT_TRUE(service->stop(SIGTERM));
     EXPECT_EQ(service->exit_code(), 0);
+}
+
+namespace {
+
+// Something Redis goes through at the start of the service: while the devices are read
+// (during_read, with the service held just before the read, and settled, once the read has
+// been tried), or once the service runs (after_start).
+struct start_fault {
+    const char* name;
+    std::function<void(test_support::redis_server&)> during_read;
+    std::function<void(test_support::redis_server&, const test_support::debug_socket_collector&)>
+        settled;
+    std::function<void(test_support::redis_server&, const test_support::debug_socket_collector&)>
+        after_start;
+};
+
+void PrintTo(const start_fault& _fault, std::ostream* _out) {
+    *_out << _fault.name;
+}
+
+class e2e_redis_start : public ::testing::TestWithParam<start_fault> {};
+
+// Holds the answer to the service's first load of the zones, the last step before it reads
+// its devices, until released (at the deadline at the latest).
+class held_zones {
+public:
+    held_zones(test_support::location_site& _site, const Json::Value& _zones) {
+        Json::Value answer(Json::objectValue);
+        answer["zones"] = _zones;
+        const std::string body = Json::FastWriter().write(answer);
+        // Shared with the server's thread, which may still be in the handler.
+        const auto state = m_state;
+        _site.server().answer_with(
+            "GET", "/api/private/zones/", [state, body](const test_support::http_request&) {
+                state->asked = true;
+                const auto until = std::chrono::steady_clock::now() + deadline;
+                while (!state->released && std::chrono::steady_clock::now() < until) {
+                    std::this_thread::sleep_for(10ms);
+                }
+                return test_support::http_answer{200, body};
+            });
+    }
+    ~held_zones() { release(); }
+
+    bool wait_until_asked() const {
+        return eventually([this] { return m_state->asked.load(); });
+    }
+    void release() { m_state->released = true; }
+
+private:
+    struct state {
+        std::atomic<bool> asked{false};
+        std::atomic<bool> released{false};
+    };
+    std::shared_ptr<state> m_state = std::make_shared<state>();
+};
+
+}  // namespace
+
+// An earlier run left the devices of T1 and T6 and a zone event; T6's tag has a malformed node,
+// so its device is neither restored nor deleted. Whatever Redis goes through, T1's device is
+// restored, T6's stays in Redis, and Redis ends holding what the service holds.
+TEST_P(e2e_redis_start, stored_devices_are_restored_or_kept_whatever_redis_goes_through) {
+    service_site world;
+    auto& redis = world.site.redis();
+    Json::Value malformed = site::tag("T6");
+    malformed["node"] = "x";
+    world.site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), malformed}));
+    const Json::Value zones = site::list({site::zone("Z1", 17, "restricted")});
+    world.site.set_zones(zones);
+    store_device(redis, "T1", "AA:01", site::iso_time(1690000100));
+    store_device(redis, "T6", "AA:06", site::iso_time(1690000100));
+    redis.command({"SADD", zone_events_set, "T9:Z1"});
+    redis.command({"HSET", zone_event_key("T9:Z1"), "uid", "T9:Z1"});
+    redis.command({"SAVE"});
+
+    // The zones are loaded last before the devices are read: their answer waits for the fault.
+    held_zones hold(world.site, zones);
+    auto service = world.start();
+    ASSERT_TRUE(hold.wait_until_asked());
+    GetParam().during_read(redis);
+    hold.release();
+    GetParam().settled(redis, world.log);
+    ASSERT_TRUE(wait_for_count(world.log, "initializing...", 1));
+    GetParam().after_start(redis, world.log);
+
+    // With no change, Redis comes to hold what the service holds.
+    EXPECT_TRUE(eventually([&] {
+        return redis_set(redis, devices_set) == std::set<std::string>{"T1", "T6"} &&
+               redis_set(redis, zone_events_set).empty() &&
+               redis_hash(redis, zone_event_key("T9:Z1")).empty();
+    })) << ::testing::PrintToString(redis_set(redis, devices_set))
+        << ::testing::PrintToString(redis_set(redis, zone_events_set));
+    // Restored: the enter goes out without a registration.
+    world.site.publish("zone_event",
+                       site::zone_event("T1", "Z1", "restricted", "enter", 1700000100));
+    ASSERT_TRUE(world.site.wait_for_frames([](const std::vector<test_support::posted_frame>& _f) {
+        return !_f.empty() && _f.back().uid == "T1" && _f.back().hex == enter_frame(1, 17);
+    })) << ::testing::PrintToString(frame_texts(world.site.frames()));
+    EXPECT_TRUE(eventually(
+        [&] { return redis_set(redis, zone_events_set) == std::set<std::string>{"T1:Z1"}; }));
+    EXPECT_EQ(redis_hash(redis, device_key("T6"))["mac_address"], "AA:06");
+    ASSERT_TRUE(service->stop(SIGTERM));
+    EXPECT_EQ(service->exit_code(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    faults, e2e_redis_start,
+    ::testing::Values(
+        // The read fails and is tried again every second until Redis is back.
+        start_fault{
+            "stopped_while_the_devices_are_read",
+            [](test_support::redis_server& _redis) { _redis.stop_keeping_data(); },
+            [](test_support::redis_server& _redis,
+               const test_support::debug_socket_collector& _log) {
+                ASSERT_TRUE(wait_for_count(_log, "Connection error: Connection refused", 1));
+                _redis.start(true);
+            },
+            [](test_support::redis_server&, const test_support::debug_socket_collector&) {}},
+        start_fault{
+            "frozen_while_the_devices_are_read",
+            [](test_support::redis_server& _redis) { _redis.pause(); },
+            [](test_support::redis_server& _redis,
+               const test_support::debug_socket_collector& _log) {
+                ASSERT_TRUE(
+                    wait_for_count(_log, "connection error: Resource temporarily unavailable", 1));
+                _redis.resume();
+            },
+            [](test_support::redis_server&, const test_support::debug_socket_collector&) {}},
+        // The read reopens the connection; the older snapshot is then written over, though
+        // nothing changes.
+        start_fault{
+            "restarted_from_an_older_snapshot_before_the_devices_are_read",
+            [](test_support::redis_server& _redis) {
+                _redis.kill();
+                _redis.start(true);
+            },
+            [](test_support::redis_server&, const test_support::debug_socket_collector&) {},
+            [](test_support::redis_server&, const test_support::debug_socket_collector&) {}},
+        // The catch-up after the outage leaves T6's device alone.
+        start_fault{"stopped_and_back_with_its_data_once_running",
+                    [](test_support::redis_server&) {},
+                    [](test_support::redis_server&, const test_support::debug_socket_collector&) {},
+                    [](test_support::redis_server& _redis,
+                       const test_support::debug_socket_collector& _log) {
+                        _redis.stop_keeping_data();
+                        ASSERT_TRUE(wait_for_count(_log, "Redis is out of step", 1));
+                        _redis.start(true);
+                        ASSERT_TRUE(wait_for_count(
+                            _log, "Redis holds the zone events and devices again", 1));
+                    }}),
+    [](const ::testing::TestParamInfo<start_fault>& _info) { return _info.param.name; });
+
+TEST(e2e_redis_start_signal, a_signal_while_the_devices_are_read_again_ends_the_start) {
+    service_site world;
+    auto& redis = world.site.redis();
+    one_zone_two_tags(world.site);
+    store_device(redis, "T1", "AA:01", site::iso_time(1690000100));
+    held_zones hold(world.site, site::list({site::zone("Z1", 17, "restricted")}));
+    auto service = world.start();
+    ASSERT_TRUE(hold.wait_until_asked());
+    redis.stop_keeping_data();
+    hold.release();
+    ASSERT_TRUE(wait_for_count(world.log, "Connection error: Connection refused", 1));
+    ASSERT_TRUE(service->stop(SIGTERM, 10s));
+    EXPECT_EQ(service->exit_code(), 0);
+    EXPECT_TRUE(wait_for_count(world.log, " Interrupted", 1));
+    EXPECT_TRUE(lines_containing(world.log, "initializing...").empty());
+    // Nothing was taken for gone.
+    redis.start(true);
+    EXPECT_EQ(redis_set(redis, devices_set), std::set<std::string>{"T1"});
 }

@@ -25,6 +25,7 @@
 #include "test_support/eventually.hpp"
 #include "test_support/on_loop.hpp"
 #include "test_support/redis_server.hpp"
+#include "test_support/tcp_proxy.hpp"
 
 using tvk::external_storage;
 using tvk::context::device;
@@ -264,7 +265,34 @@ TEST_F(external_storage_test, get_devices_logs_a_failed_set_read_and_returns_not
     write(constants_key, {{"version", "1.3.0"}});
     external_storage storage(m_context, m_redis, m_logger, *m_loop);
     EXPECT_TRUE(storage.get_devices().empty());
-    EXPECT_TRUE(m_collector.wait_for_line_containing("Command: SMEMBERS quillmere:devices:set, error: WRONGTYPE"));
+    EXPECT_TRUE(m_collector.wait_for_line_containing(
+        "Command: SMEMBERS quillmere:devices:set, error: WRONGTYPE"));
+}
+
+TEST_F(external_storage_test, a_read_of_the_devices_cut_short_raises_instead_of_giving_a_part) {
+    write(constants_key, {{"version", "1.3.0"}});
+    for (const char* uid : {"A", "B", "C"}) {
+        write("quillmere:devices:" + std::string(uid) + ":fields",
+              {{"mac_address", uid}, {"create_time", t1_text}});
+        m_redis.execute_command_argv({"SADD", devices_set.c_str(), uid});
+    }
+    test_support::tcp_proxy proxy(m_server.port());
+    tvk::redis::context through_proxy("127.0.0.1", proxy.port(), 0);
+    external_storage storage(m_context, through_proxy, m_logger, *m_loop);
+    // SMEMBERS goes through, the first HMGET is cut in the middle.
+    const std::string smembers = "*2\r\n$8\r\nSMEMBERS\r\n$21\r\n" + devices_set + "\r\n";
+    proxy.cut_after(smembers.size() + 10);
+    try {
+        storage.get_devices();
+        ADD_FAILURE() << "a read cut short gave devices";
+    } catch (const tvk::libs::core::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("Command: HMGET, connection error: "),
+                  std::string::npos)
+            << e.what();
+    }
+    // The next read reopens the connection and gets them all.
+    EXPECT_EQ(describe(storage.get_devices()),
+              (texts{"A A " + t1_text, "B B " + t1_text, "C C " + t1_text}));
 }
 
 TEST_F(external_storage_test, the_mirror_hears_first_and_later_observers_find_the_change_stored) {
@@ -405,8 +433,24 @@ protected:
 };
 
 TEST_P(external_storage_outage, redis_catches_up_by_itself_and_the_change_goes_on_meanwhile) {
+    // An earlier run left three devices: T5 is restored, T6's tag cannot be checked and T7
+    // cannot be read, so both stay in Redis as they are.
+    for (const test_support::redis_server* server : {&m_server, &m_healthy_server}) {
+        server->command({"HSET", constants_key, "version", "1.3.0"});
+        server->command({"SADD", devices_set, "T5", "T6", "T7"});
+        server->command({"HSET", "quillmere:devices:T5:fields", "uid", "T5", "mac_address", "AA:T5",
+                         "create_time", t1_text, "update_time", t2_text, "is_full", "true"});
+        server->command({"HSET", "quillmere:devices:T6:fields", "uid", "T6", "mac_address", "AA:T6",
+                         "create_time", t1_text, "is_full", "false"});
+        server->command(
+            {"HSET", "quillmere:devices:T7:fields", "uid", "T7", "create_time", t1_text});
+    }
     external_storage storage(m_context, m_redis, m_logger, *m_loop, m_catch_up);
     external_storage healthy(m_context, m_healthy, m_logger, *m_loop);
+    EXPECT_EQ(describe(storage.get_devices()),
+              (texts{"T5 AA:T5 " + t2_text, "T6 AA:T6 " + t1_text}));
+    EXPECT_EQ(describe(healthy.get_devices()), describe(storage.get_devices()));
+    m_context.take_devices().add(device("T5", t2, "AA:T5"), t2);
     counting_observer<zone_event> later_events;
     counting_observer<device> later_devices;
     const auto events_subscription = m_context.get_zone_events().subscribe(later_events);
@@ -450,6 +494,8 @@ TEST_P(external_storage_outage, redis_catches_up_by_itself_and_the_change_goes_o
         << "\n"
         << ::testing::PrintToString(dump(m_healthy_server));
     EXPECT_EQ(dump(m_server).count("quillmere:devices:T3:fields"), 1u);
+    EXPECT_EQ(hash("quillmere:devices:T5:fields").count("update_time"), 1u);
+    EXPECT_EQ(members(devices_set), (texts{"T1", "T3", "T5", "T6", "T7"}));
 
     // In step again: a change is written at once.
     on_loop([this] { m_context.take_devices().add(device("T4", t2, "AA:T4"), t2); });
