@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "context/context.hpp"
@@ -60,12 +61,12 @@ private:
 };
 
 // One answer given to both lists at one refresh, the period that lets it be seen to the end,
-// and a text of the line that logs it for each list.
+// and a text of the line that logs it for the list of a path and an answer key.
 struct refresh_fault {
     const char* name;
     test_support::http_answer answer;
     std::chrono::milliseconds period;
-    std::string logged;
+    std::string (*logged)(const std::string& _path, const std::string& _key);
 };
 
 void PrintTo(const refresh_fault& _fault, std::ostream* _out) {
@@ -137,7 +138,11 @@ TEST_P(refresh_faults, a_failed_refresh_changes_nothing_and_the_next_one_applies
     m_site.set_trackable_objects(site::list({site::tag("T1"), site::tag("T2", "AA:02")}));
     m_site.set_zones(site::list({site::zone("Z1", 17, "restricted", {{"T1", 1700000001}})}));
 
-    ASSERT_TRUE(wait_for_lines(fault.logged, 2)) << fault.logged;
+    for (const auto& list : {std::make_pair("/api/private/track_obj/", "trackableObjects"),
+                             std::make_pair("/api/private/zones/", "zones")}) {
+        const std::string logged = fault.logged(list.first, list.second);
+        ASSERT_TRUE(wait_for_lines(logged, 1)) << logged;
+    }
     EXPECT_TRUE(m_tags.events().empty());
     EXPECT_TRUE(m_zones.events().empty());
     EXPECT_EQ(stored_devices(), std::set<std::string>{"T1"});
@@ -153,15 +158,32 @@ TEST_P(refresh_faults, a_failed_refresh_changes_nothing_and_the_next_one_applies
 
 INSTANTIATE_TEST_SUITE_P(
     service, refresh_faults,
-    ::testing::Values(refresh_fault{"answer_500", http_answer{500, "overloaded"}, 300ms,
-                                    "Request failed with code: 500"},
-                      // The client's one worker thread waits out both lists' time-outs (1 s each)
-                      // before the next refresh would replace them.
-                      refresh_fault{"no_answer_until_the_time_out", http_answer{200, "{}", 2s},
-                                    2600ms, "Request failed with code: -1"},
-                      refresh_fault{"answer_that_is_not_json",
-                                    http_answer{200, "<html>busy</html>"}, 300ms, "parse error: "},
-                      refresh_fault{"answer_without_the_list",
-                                    http_answer{200, R"({"error": "busy"})"}, 300ms,
-                                    "is not an array!"}),
+    ::testing::Values(
+        refresh_fault{"answer_500", http_answer{500, "overloaded"}, 300ms,
+                      [](const std::string& _path, const std::string&) {
+                          return "Request failed with code: 500, addr: " + _path;
+                      }},
+        // The client's one worker thread waits out both lists' time-outs (1 s each) before the
+        // next refresh would replace them.
+        refresh_fault{"no_answer_until_the_time_out", http_answer{200, "{}", 2s}, 2600ms,
+                      [](const std::string& _path, const std::string&) {
+                          return "Request failed with code: -1, addr: " + _path;
+                      }},
+        refresh_fault{"answer_that_is_not_json", http_answer{200, "<html>busy</html>"}, 300ms,
+                      [](const std::string& _path, const std::string&) {
+                          return "Refused the answer of " + _path + ": parse error: ";
+                      }},
+        refresh_fault{"answer_without_the_list", http_answer{200, R"({"error": "busy"})"}, 300ms,
+                      [](const std::string& _path, const std::string& _key) {
+                          return "Refused the answer of " + _path + ": \"" + _key +
+                                 "\" is not an array!";
+                      }},
+        refresh_fault{"answer_with_an_element_without_uid",
+                      http_answer{200, R"({"trackableObjects": [{"name": "x"}],
+                                           "zones": [{"name": "x"}]})"},
+                      300ms,
+                      [](const std::string& _path, const std::string&) {
+                          return "Refused the answer of " + _path +
+                                 R"(: element 0: "uid" is not a string!)";
+                      }}),
     [](const ::testing::TestParamInfo<refresh_fault>& _info) { return _info.param.name; });

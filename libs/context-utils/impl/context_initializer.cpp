@@ -14,7 +14,20 @@ namespace {
 std::string not_an_array(const std::string& _key) {
     return "\"" + _key + "\" is not an array!";
 }
+
+std::string parse_error(const core::json::parse_result& _parsed) {
+    return "parse error: " + _parsed.error;
+}
+
+bool holds_list(const Json::Value& _answer, const object_info& _info) {
+    return _answer.isObject() && _answer[_info.m_rest_json_name].isArray();
+}
 }  // namespace
+
+std::string context_initializer::refused_answer(const object_info& _info,
+                                                const std::string& _reason) {
+    return "Refused the answer of " + _info.m_rest_endpoint + ": " + _reason;
+}
 
 context_initializer::context_initializer(core::http::client& _http_client,
                                          core::events_loop& _events_loop,
@@ -80,7 +93,11 @@ core::async_operation_handle<core::http::result>::ptr context_initializer::get_o
                 return;
             }
             if (const auto& body = _result.data()) {
-                callback(json_answer(core::json::parse(*body, TVK_SOURCE_LOCATION)));
+                auto parsed = core::json::try_parse(*body);
+                if (!parsed.ok) {
+                    TVK_THROW(refused_answer(_info, parse_error(parsed)));
+                }
+                callback(json_answer(std::move(parsed.result)));
                 return;
             }
             log_failure(_result, _info.m_rest_endpoint);
@@ -90,11 +107,10 @@ core::async_operation_handle<core::http::result>::ptr context_initializer::get_o
 
 bool context_initializer::for_each_object(const object_info& _info, const json_answer& _answer,
                                           const bool_callback& _callback) const {
-    const Json::Value& objects = _answer.get_json()[_info.m_rest_json_name];
-    if (!objects.isArray()) {
-        TVK_THROW(not_an_array(_info.m_rest_json_name));
+    if (!holds_list(_answer.get_json(), _info)) {
+        TVK_THROW(refused_answer(_info, not_an_array(_info.m_rest_json_name)));
     }
-    for (const Json::Value& object : objects) {
+    for (const Json::Value& object : _answer.get_json()[_info.m_rest_json_name]) {
         if (!_callback(json_object(object))) {
             return false;
         }
@@ -116,10 +132,8 @@ json_answer context_initializer::perform_get_request(const object_info& _info) {
             // attempt too: nothing can be loaded from it, and the next one may do.
             auto parsed = core::json::try_parse(*result.data());
             if (!parsed.ok) {
-                log_failure(result.status_code(), _info.m_rest_endpoint,
-                            "parse error: " + parsed.error);
-            } else if (!parsed.result.isObject() ||
-                       !parsed.result[_info.m_rest_json_name].isArray()) {
+                log_failure(result.status_code(), _info.m_rest_endpoint, parse_error(parsed));
+            } else if (!holds_list(parsed.result, _info)) {
                 log_failure(result.status_code(), _info.m_rest_endpoint,
                             not_an_array(_info.m_rest_json_name));
             } else {

@@ -46,17 +46,25 @@ public:
     // Blocking load of _info's list, then for_each_object over it.
     bool for_each_object_on_server(const object_info& _info, const bool_callback& _callback);
     // One asynchronous GET of _info's list; _callback, run on the client's events loop while
-    // the handle is held, gets the parsed answer, or none when the request failed. An answer
-    // that arrives after this initializer is gone is dropped unlogged.
+    // the handle is held, gets the parsed answer, or none when the request failed. A success
+    // that is not JSON raises there instead. An answer that arrives after this initializer is
+    // gone is dropped unlogged.
     core::async_operation_handle<core::http::result>::ptr get_objects_async(
         const object_info& _info, answer_callback _callback) const;
     // Calls _callback with each element of _answer's list for _info, in order, until it
-    // returns false; false when it did. Raises core::exception when the list is no array.
+    // returns false; false when it did. Raises core::exception, naming the list's path, when
+    // the answer holds no such list.
     bool for_each_object(const object_info& _info, const json_answer& _answer,
                          const bool_callback& _callback) const;
 
     // Expires when this initializer is destroyed.
     std::weak_ptr<const bool> get_life_token() const { return m_life_token; }
+
+    // The logger of the load failures, for what the callers of a load find in its elements.
+    const core::component_logger& get_logger() const { return m_logger; }
+
+    // The text of an error that refuses a whole answer of _info's list for _reason.
+    static std::string refused_answer(const object_info& _info, const std::string& _reason);
 
 private:
     // Repeats the GET of _info's list every retry period until a success holds the list;

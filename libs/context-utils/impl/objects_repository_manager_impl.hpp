@@ -2,6 +2,7 @@
 
 #include <boost/optional.hpp>
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <set>
@@ -14,7 +15,9 @@
 #include "context_utils/objects_repository_manager.hpp"
 #include "context_utils/timestamp.hpp"
 #include "core/async_operation_handle.hpp"
+#include "core/exception.hpp"
 #include "core/http/result.hpp"
+#include "core/logger.hpp"
 #include "core/periodic_timer.hpp"
 #include "core/source_location.hpp"
 #include "core/timers_manager.hpp"
@@ -36,8 +39,8 @@ public:
     typedef typename objects_repository_manager<ObjectInterface>::objects objects;
     typedef ObjectImplementation object_implementation;
 
-    // Blocks until the server's list of the kind has been loaded; raises what the load or an
-    // element raises.
+    // Blocks until the server's list of the kind has been loaded; raises what the load
+    // raises. An element that cannot be read is logged and left out.
     objects_repository_manager_impl(const object_info& _info,
                                     context_initializer& _context_initializer,
                                     context_updater& _context_updater,
@@ -45,10 +48,12 @@ public:
         : m_info(_info)
         , m_context_initializer(_context_initializer)
         , m_initializer_life(_context_initializer.get_life_token()) {
-        _context_initializer.for_each_object_on_server(_info, [this](const json_object& _object) {
-            update(_object);
-            return true;
-        });
+        std::size_t index = 0;
+        _context_initializer.for_each_object_on_server(_info,
+                                                       [this, &index](const json_object& _object) {
+                                                           load(_object, index++);
+                                                           return true;
+                                                       });
         _context_updater.on_creating(
             _info, guarded([this](const json_notify& _message) { update(_message); }));
         _context_updater.on_updating(
@@ -86,12 +91,52 @@ private:
 
     typedef std::set<std::string, std::less<>> uids;
 
-    // The time is read before the repository is touched, so a bad source changes nothing.
-    // Used by the first load, when no refresh is in flight, and by notices.
-    template <class Source>
-    void update(const Source& _source) {
+    // The object of one element of the list with its uid read, and its update time too when
+    // _timed; or, when they cannot be read, none and why.
+    struct element {
+        std::unique_ptr<ObjectImplementation> object;
+        std::string reason;
+    };
+
+    static element read(const json_object& _json, bool _timed) {
+        element result;
+        if (!_json.get_json().isObject()) {
+            result.reason = "not an object";
+            return result;
+        }
+        auto object = std::make_unique<ObjectImplementation>(_json);
+        try {
+            object->get_uid();
+            if (_timed) {
+                object->get_updated_at();
+            }
+        } catch (const core::exception& e) {
+            result.reason = e.get_string_error();
+            return result;
+        }
+        result.object = std::move(object);
+        return result;
+    }
+
+    // The first load leaves an unreadable element out, so that it cannot keep the others
+    // from being loaded.
+    void load(const json_object& _json, std::size_t _index) {
+        element read_element = read(_json, true);
+        if (!read_element.object) {
+            m_context_initializer.get_logger()
+                    .error("Skipped element %1% of %2%: %3%")
+                    .location(TVK_SOURCE_LOCATION) %
+                _index % m_info.m_rest_endpoint % read_element.reason;
+            return;
+        }
+        const timestamp ts = read_element.object->get_updated_at();
+        m_objects.update_or_add(std::move(read_element.object), ts);
+    }
+
+    // The time is read before the repository is touched, so a bad message changes nothing.
+    void update(const json_notify& _message) {
         std::unique_ptr<ObjectImplementation> object =
-            std::make_unique<ObjectImplementation>(_source);
+            std::make_unique<ObjectImplementation>(_message);
         const timestamp ts = object->get_updated_at();
         note_change(object->get_uid());
         m_objects.update_or_add(std::move(object), ts);
@@ -124,8 +169,8 @@ private:
     // Every listed object is updated or added, in answer order, then every stored object that
     // is no longer listed is removed; all with one time. A uid that a notice changed since the
     // request was sent is left as the notice made it. A failed request changes nothing, and
-    // neither does an answer with an element whose uid cannot be read: it raises before the
-    // repository is touched, instead of leaving a refresh half-applied.
+    // neither does an answer without the list or with an element whose uid cannot be read: it
+    // raises before the repository is touched, instead of leaving a refresh half-applied.
     void apply(const boost::optional<json_answer>& _answer) {
         const uids changed = m_changed_since_request ? std::move(*m_changed_since_request) : uids();
         m_changed_since_request.reset();
@@ -134,9 +179,14 @@ private:
         }
         std::vector<std::unique_ptr<ObjectImplementation>> listed;
         m_context_initializer.for_each_object(
-            m_info, *_answer, [&listed](const json_object& _object) {
-                listed.push_back(std::make_unique<ObjectImplementation>(_object));
-                listed.back()->get_uid();  // raises for an element without a uid
+            m_info, *_answer, [this, &listed](const json_object& _object) {
+                element read_element = read(_object, false);
+                if (!read_element.object) {
+                    TVK_THROW(context_initializer::refused_answer(
+                        m_info,
+                        "element " + std::to_string(listed.size()) + ": " + read_element.reason));
+                }
+                listed.push_back(std::move(read_element.object));
                 return true;
             });
         uids seen;

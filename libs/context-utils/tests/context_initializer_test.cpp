@@ -274,21 +274,22 @@ TEST_F(rest_loading, walks_the_answer_array) {
                                               [&calls](const json_object&) { return ++calls; }));
     EXPECT_EQ(calls, 0);
 
-    for (const char* text :
-         {R"({"zones": {}})", R"({"zone": []})", R"({"zones": null})", "{}", R"({"zones": "z"})"}) {
+    for (const char* text : {R"({"zones": {}})", R"({"zone": []})", R"({"zones": null})", "{}",
+                             R"({"zones": "z"})", "null", "[]", "5", R"("zones")"}) {
         EXPECT_EQ(error_of([&] {
                       m_initializer.for_each_object(object_infos::zone, json_answer(parse(text)),
                                                     [](const json_object&) { return true; });
                   }),
-                  R"("zones" is not an array!)")
+                  R"(Refused the answer of /api/private/zones/: "zones" is not an array!)")
             << text;
     }
-    EXPECT_EQ(error_of([&] {
-                  m_initializer.for_each_object(object_infos::trackable_object,
-                                                json_answer(parse(R"({"zones": []})")),
-                                                [](const json_object&) { return true; });
-              }),
-              R"("trackableObjects" is not an array!)");
+    EXPECT_EQ(
+        error_of([&] {
+            m_initializer.for_each_object(object_infos::trackable_object,
+                                          json_answer(parse(R"({"zones": []})")),
+                                          [](const json_object&) { return true; });
+        }),
+        R"(Refused the answer of /api/private/track_obj/: "trackableObjects" is not an array!)");
 }
 
 TEST_F(rest_loading, elements_outlive_the_answer) {
@@ -406,13 +407,11 @@ TEST_F(rest_loading, an_asynchronous_success_that_is_not_json_raises_on_the_loop
     bool called = false;
     const auto handle = m_initializer.get_objects_async(
         object_infos::zone, [&called](boost::optional<json_answer>) { called = true; });
-    bool raised = false;
-    try {
+    const std::string error = error_of([&] {
         test_support::run_until(
             m_events_loop->get_io_context(), [] { return false; }, std::chrono::seconds(2));
-    } catch (const core::exception& e) {
-        raised = std::string(e.get_string_error()).rfind("parse error: ", 0) == 0;
-    }
-    EXPECT_TRUE(raised);
+    });
+    const std::string expected = "Refused the answer of /api/private/zones/: parse error: ";
+    EXPECT_EQ(error.substr(0, expected.size()), expected);
     EXPECT_FALSE(called);
 }

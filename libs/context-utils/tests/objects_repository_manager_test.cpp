@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "objects/win_anchor_impl.hpp"
 #include "objects/zone_impl.hpp"
 #include "test_helpers.hpp"
+#include "test_support/debug_socket_collector.hpp"
 #include "test_support/http_server.hpp"
 #include "test_support/run_until.hpp"
 
@@ -95,9 +97,12 @@ private:
     }
 };
 
-// A manager's parts over the fake location server: its loader retries every 20 ms.
+// A manager's parts over the fake location server: its loader retries every 20 ms, and its
+// log lines are collected.
 class repository_managers : public ::testing::Test {
 protected:
+    repository_managers() { m_root.connect(m_collector.endpoint()); }
+
     ~repository_managers() override {
         m_subscription.reset();
         m_manager.reset();
@@ -105,8 +110,11 @@ protected:
 
     // Builds the zones manager over the current answer for zones and subscribes the recorder.
     void make_manager() {
-        m_manager = std::make_unique<zones_manager>(object_infos::zone, m_initializer, m_updater,
-                                                    m_events_loop->get_timers());
+        auto manager = std::make_unique<zones_manager>(object_infos::zone, m_initializer, m_updater,
+                                                       m_events_loop->get_timers());
+        // The subscription to a manager made before goes with it.
+        m_subscription.reset();
+        m_manager = std::move(manager);
         m_subscription.emplace(m_manager->get_objects().subscribe(m_recorder));
     }
 
@@ -129,6 +137,7 @@ protected:
     }
 
     test_support::http_server m_server;
+    test_support::debug_socket_collector m_collector;  // outlives the logger's linger
     core::logger m_root{"quillmere", "test"};
     core::component_logger::ptr m_logger = m_root.component("context_utils");
     core::core::ptr m_core = core::core::create(m_root);
@@ -186,6 +195,75 @@ TEST_F(repository_managers, the_first_load_waits_for_the_server) {
     EXPECT_EQ(uids_of(m_manager->get_objects()), (strings{"a", "b"}));
     EXPECT_EQ(m_manager->get_objects().get("a").get_updated_at(), timestamp(1714979289, 123));
 }
+
+namespace {
+
+// An element of a list that the first load cannot read, and why.
+struct unreadable_element {
+    const char* name;
+    const char* json;
+    const char* reason;
+};
+
+void PrintTo(const unreadable_element& _element, std::ostream* _out) {
+    *_out << _element.name;
+}
+
+class first_load_of_unreadable_elements : public repository_managers,
+                                          public ::testing::WithParamInterface<unreadable_element> {
+};
+
+}  // namespace
+
+TEST_P(first_load_of_unreadable_elements, are_logged_with_path_index_and_reason_and_left_out) {
+    const unreadable_element& bad = GetParam();
+    Json::Value answer = parse(zones({"a", "b"}));
+    const Json::Value b = answer["zones"][1];
+    answer["zones"][1] = parse(bad.json);
+    answer["zones"][2] = b;
+    answer["zones"][3] = parse(bad.json);
+    m_server.answer("GET", zones_path, ok(tvk::libs::core::json::to_string(answer)));
+
+    make_manager();
+    EXPECT_EQ(zone_requests(), 1u);
+    EXPECT_EQ(uids_of(m_manager->get_objects()), (strings{"a", "b"}));
+    EXPECT_EQ(m_manager->get_objects().get("b").get_updated_at(), timestamp(1714979289, 123));
+    for (const char* index : {"1", "3"}) {
+        const std::string text =
+            std::string("Skipped element ") + index + " of /api/private/zones/: " + bad.reason;
+        ASSERT_TRUE(m_collector.wait_for_line_containing(text)) << text;
+    }
+    for (const auto& line : m_collector.lines()) {
+        if (line.find("Skipped element ") != std::string::npos) {
+            EXPECT_NE(line.find("objects_repository_manager_impl.hpp:"), std::string::npos) << line;
+            EXPECT_EQ(line.substr(line.size() - std::string(bad.reason).size()), bad.reason)
+                << line;
+        }
+    }
+
+    // The manager follows its notices as usual.
+    m_updater.handle_notify(notice("updated", R"({"uid": "c"})"));
+    EXPECT_EQ(m_recorder.events, strings{"created c"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    repository_managers, first_load_of_unreadable_elements,
+    ::testing::Values(
+        unreadable_element{"uid_5", R"({"uid": 5, "updated_at": "2024-05-06T07:08:09.123Z"})",
+                           R"("uid" is not a string!)"},
+        unreadable_element{"uid_missing", R"({"updated_at": "2024-05-06T07:08:09.123Z"})",
+                           R"("uid" is not a string!)"},
+        unreadable_element{"updated_at_missing", R"({"uid": "x"})",
+                           R"("updated_at" is not a string!)"},
+        unreadable_element{"updated_at_5", R"({"uid": "x", "updated_at": 5})",
+                           R"("updated_at" is not a string!)"},
+        unreadable_element{"updated_at_not_a_time", R"({"uid": "x", "updated_at": "soon"})",
+                           R"(failed to parse timestamp: "updated_at")"},
+        unreadable_element{"a_number", "5", "not an object"},
+        unreadable_element{"a_string", R"("x")", "not an object"},
+        unreadable_element{"an_array", R"([{"uid": "x"}])", "not an object"},
+        unreadable_element{"null", "null", "not an object"}),
+    [](const ::testing::TestParamInfo<unreadable_element>& _info) { return _info.param.name; });
 
 TEST_F(repository_managers, a_refresh_applies_the_answer_in_order_then_removes_with_one_time) {
     m_server.answer("GET", zones_path, ok(zones({"a", "b", "d"})));
@@ -282,7 +360,8 @@ TEST_F(repository_managers, a_deletion_without_uid_raises_and_removes_nothing) {
 
 TEST_F(repository_managers, updated_at_is_needed_by_the_first_load_only) {
     m_server.answer("GET", zones_path, ok(R"({"zones": [{"uid": "a"}]})"));
-    EXPECT_EQ(error_of([this] { make_manager(); }), R"("updated_at" is not a string!)");
+    make_manager();
+    EXPECT_TRUE(uids_of(m_manager->get_objects()).empty());
 
     m_server.answer("GET", zones_path, ok(zones({"a"})));
     make_manager();
@@ -296,29 +375,36 @@ TEST_F(repository_managers, updated_at_is_needed_by_the_first_load_only) {
     EXPECT_LE(before, m_recorder.times[1]);
 }
 
-TEST_F(repository_managers, a_refresh_with_an_element_without_uid_changes_nothing) {
+TEST_F(repository_managers, a_refresh_answer_that_cannot_be_read_changes_nothing) {
     m_server.answer("GET", zones_path, ok(zones({"a", "b"})));
     make_manager();
-    // The error of each element: the object's own, or jsoncpp's for an element that is no
-    // JSON object.
-    const std::pair<const char*, const char*> samples[] = {
-        {R"({"name": "no uid"})", R"("uid" is not a string!)"},
-        {R"({"uid": 7})", R"("uid" is not a string!)"},
-        {"null", R"("uid" is not a string!)"},
-        {"5", "other exception: in Json::Value::find"},
-        {R"("c")", "other exception: in Json::Value::find"},
+    const auto with_element = [](const std::string& _element) {
+        return R"({"zones": [{"uid": "c"}, )" + _element + R"(, {"uid": "a"}]})";
+    };
+    const std::string refused = "Refused the answer of /api/private/zones/: ";
+    const std::pair<std::string, std::string> samples[] = {
+        {with_element(R"({"name": "no uid"})"), refused + R"(element 1: "uid" is not a string!)"},
+        {with_element(R"({"uid": 7})"), refused + R"(element 1: "uid" is not a string!)"},
+        {with_element("null"), refused + "element 1: not an object"},
+        {with_element("5"), refused + "element 1: not an object"},
+        {with_element(R"("c")"), refused + "element 1: not an object"},
+        {with_element("[]"), refused + "element 1: not an object"},
+        {"<html>busy</html>", refused + "parse error: "},
+        {"", refused + "parse error: "},
+        {R"({"error": "busy"})", refused + R"("zones" is not an array!)"},
+        {R"({"zones": {}})", refused + R"("zones" is not an array!)"},
+        {"[]", refused + R"("zones" is not an array!)"},
+        {"5", refused + R"("zones" is not an array!)"},
     };
     for (const auto& s : samples) {
         m_recorder.events.clear();
-        m_server.answer(
-            "GET", zones_path,
-            ok(std::string(R"({"zones": [{"uid": "c"}, )") + s.first + R"(, {"uid": "a"}]})"));
+        m_server.answer("GET", zones_path, ok(s.first));
         m_manager->set_update_period(20ms);
         // The refresh's error leaves the loop.
         const std::string error = error_of([this] { run_for(2000ms); });
         m_manager->disable_timer();
         run_for(50ms);  // lets a refresh already sent arrive
-        EXPECT_EQ(error.substr(0, std::string(s.second).size()), s.second) << s.first;
+        EXPECT_EQ(error.substr(0, s.second.size()), s.second) << s.first;
         // Neither c nor a is told, and b, which the answer no longer lists, stays.
         EXPECT_TRUE(m_recorder.events.empty()) << s.first;
         EXPECT_EQ(uids_of(m_manager->get_objects()), (strings{"a", "b"})) << s.first;
