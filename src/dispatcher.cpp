@@ -1,8 +1,10 @@
 #include "dispatcher.hpp"
 
+#include <tuple>
 #include <utility>
 
 #include "core/exception.hpp"
+#include "core/scope_guard.hpp"
 #include "core/source_location.hpp"
 
 namespace tvk {
@@ -12,12 +14,44 @@ namespace objects = libs::context_utils::objects;
 namespace {
 // A notice goes out at most this often: once when it becomes due, then by four ticks.
 const unsigned int MAX_ATTEMPTS = 5;
-// The number of a record whose due notice has not been sent yet. Frames carry one byte, so no
-// acknowledgement names it: a cut frame reads as 0, and the number of an earlier notice (a
-// leave before a parked enter) must not acknowledge the notice due now.
-const unsigned int NO_FRAME = 0x100;
+const unsigned int NO_FRAME = writable_zone_event::NO_FRAME;
 // The widest zone id a frame carries (2 bytes).
 const unsigned int MAX_FRAME_ZONE_ID = 0xFFFF;
+// Frames carry their sequence number in one byte.
+const unsigned int SEQUENCE_NUMBERS = 0x100;
+
+// Whether _record's latest frame waits for its acknowledgement.
+bool frame_waits(const writable_zone_event& _record) {
+    const auto status = _record.get_sending_status();
+    return (status == writable_zone_event::ADD || status == writable_zone_event::REMOVE) &&
+           _record.get_seq_no() != NO_FRAME;
+}
+
+// Adds _delta to the count of each number that _record's waiting frames hold: its latest
+// frame and its latest leave (the same frame, counted twice, in REMOVE).
+template <class Held>
+void count_numbers(Held& _held, const writable_zone_event& _record, int _delta) {
+    if (frame_waits(_record)) {
+        _held[_record.get_seq_no()] += _delta;
+    }
+    if (_record.get_leave_seq_no() != NO_FRAME) {
+        _held[_record.get_leave_seq_no()] += _delta;
+    }
+}
+
+// Calls _f with each record of _tag, in uid order, until it returns false. The records of a
+// tag are keyed from "<tag>:" on; a tag uid may hold a ':' itself, so the keys with that prefix
+// may belong to another tag too.
+template <class F>
+void for_each_record_of(dispatcher::records& _records, const std::string& _tag, F&& _f) {
+    const std::string prefix = _tag + ":";
+    for (auto it = _records.lower_bound(prefix);
+         it != _records.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        if (it->second.get_obj_uid() == _tag && !_f(it)) {
+            return;
+        }
+    }
+}
 }  // namespace
 
 dispatcher::dispatcher(libs::core::events_loop& _loop, context::writable_context& _context,
@@ -104,8 +138,12 @@ void dispatcher::after_creating(const context::zone_event& _event, timestamp _ts
     record.set_sending_status(writable_zone_event::ADD).set_seq_no(NO_FRAME);
     const bool send = !is_device_full(tag);
     if (send) {
-        send_enter(_event);
-        stamp(record, _ts);
+        if (send_enter(record, _event)) {
+            stamp(record, _ts);
+        } else {
+            // Due, and sent by a tick once a number is free.
+            record.set_attempt_counter(0);
+        }
     }
     create_timer(record, send);
 }
@@ -135,8 +173,11 @@ void dispatcher::before_deleting(const context::zone_event& _event, timestamp _t
         m_w_events.erase(found);
         return;
     }
-    m_messenger.send_leave_zone_event(record.get_obj_uid(), record.get_zone_id());
-    stamp(record, _ts);
+    if (send_leave(record)) {
+        stamp(record, _ts);
+    } else {
+        record.set_seq_no(NO_FRAME).set_attempt_counter(0);
+    }
     record.set_sending_status(writable_zone_event::REMOVE);
     create_timer(record, true);
 }
@@ -197,32 +238,40 @@ void dispatcher::on_heartbeat(const std::string& _tag) {
 }
 
 void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp _ts) {
-    auto found = m_w_events.begin();
-    for (; found != m_w_events.end(); ++found) {
-        if (found->second.get_obj_uid() == _tag && found->second.get_seq_no() == _seq_no) {
-            break;
+    // No two waiting frames of a device hold one number, so one record at most matches.
+    auto frame = m_w_events.end();
+    auto leave = m_w_events.end();
+    for_each_record_of(m_w_events, _tag, [&](records::iterator _it) {
+        if (frame_waits(_it->second) && _it->second.get_seq_no() == _seq_no) {
+            frame = _it;
+            return false;
         }
-    }
-    if (found == m_w_events.end()) {
-        return;
-    }
-    writable_zone_event& record = found->second;
-    switch (record.get_sending_status()) {
-        case writable_zone_event::ADD:
-            record.set_sending_status(writable_zone_event::ACKED)
+        if (_it->second.get_leave_seq_no() == _seq_no) {
+            leave = _it;
+            return false;
+        }
+        return true;
+    });
+    if (frame != m_w_events.end()) {
+        if (frame->second.get_sending_status() == writable_zone_event::ADD) {
+            frame->second.set_sending_status(writable_zone_event::ACKED)
                 .stop_timer()
                 .set_attempt_counter(0);
-            break;
-        case writable_zone_event::REMOVE:
-            m_w_events.erase(found);
-            // An acknowledged leave means the device has room again.
-            if (is_device_full(_tag)) {
-                mark_device_as_full(_tag, false, _ts);
-                resume_sending_enter_zone_events(_tag, _ts);
-            }
-            break;
-        case writable_zone_event::ACKED:
-            break;
+            return;
+        }
+        m_w_events.erase(frame);
+        on_leave_acknowledged(_tag, _ts);
+    } else if (leave != m_w_events.end()) {
+        // A leave sent before the enter that the record has due now: the enter stays due.
+        leave->second.set_leave_seq_no(NO_FRAME);
+        on_leave_acknowledged(_tag, _ts);
+    }
+}
+
+void dispatcher::on_leave_acknowledged(const std::string& _tag, timestamp _ts) {
+    if (is_device_full(_tag)) {
+        mark_device_as_full(_tag, false, _ts);
+        resume_sending_enter_zone_events(_tag, _ts);
     }
 }
 
@@ -275,6 +324,7 @@ void dispatcher::on_delivery_tick(const std::string& _uid) {
         return;
     }
     const timestamp now = timestamp::current_time();
+    bool sent = false;
     if (status == writable_zone_event::ADD) {
         const auto event = m_context.get_zone_events().try_get(_uid);
         if (!event) {
@@ -282,14 +332,13 @@ void dispatcher::on_delivery_tick(const std::string& _uid) {
             record.stop_timer();
             return;
         }
-        send_enter(*event);
+        sent = send_enter(record, *event);
     } else if (status == writable_zone_event::REMOVE) {
-        m_messenger.send_leave_zone_event(record.get_obj_uid(), record.get_zone_id());
-    } else {
-        return;
+        sent = send_leave(record);
     }
-    record.set_sending_time(now).set_seq_no(m_messenger.get_last_sequence_number());
-    record.increase_attempt_counter();
+    if (sent) {
+        record.set_sending_time(now).increase_attempt_counter();
+    }
 }
 
 messenger::zone_enter_event_t dispatcher::form_zone_enter_event(
@@ -352,6 +401,7 @@ void dispatcher::resume_sending_enter_zone_events(const std::string& _tag, times
 
 void dispatcher::send_enters_of_tag(const std::string& _tag, timestamp _ts, bool _only_due) {
     const libs::core::source_location location = TVK_SOURCE_LOCATION;
+    held_numbers held = numbers_held(_tag);
     m_context.get_zone_events().for_each([&](const context::zone_event& _event) {
         if (_event.get_obj_uid() != _tag) {
             return true;
@@ -364,13 +414,25 @@ void dispatcher::send_enters_of_tag(const std::string& _tag, timestamp _ts, bool
         }
         // One zone that cannot be described must not keep the tag's other enters back.
         m_logger.execute(location, [&] {
-            send_enter(_event);
-            if (has_record) {
-                writable_zone_event& record = found->second;
-                stamp(record, _ts);
-                record.set_sending_status(writable_zone_event::ADD);
-                create_timer(record, true);
+            if (!has_record) {
+                // Nothing tracks it, but its number must not be taken for another frame's.
+                if (take_free_number(held, NO_FRAME)) {
+                    send_enter(_event);
+                }
+                return;
             }
+            writable_zone_event& record = found->second;
+            // The walk keeps the counts itself, so as not to walk the records for every send.
+            count_numbers(held, record, -1);
+            const auto count_again = libs::core::execute_on_scope_exit(
+                [&held, &record]() noexcept { count_numbers(held, record, 1); });
+            if (send_enter(record, _event, held)) {
+                stamp(record, _ts);
+            } else {
+                record.set_seq_no(NO_FRAME).set_attempt_counter(0);
+            }
+            record.set_sending_status(writable_zone_event::ADD);
+            create_timer(record, true);
         });
         return true;
     });
@@ -389,8 +451,68 @@ writable_zone_event& dispatcher::find_or_make_record(const context::zone_event& 
     return found->second;
 }
 
-void dispatcher::send_enter(const context::zone_event& _event) {
-    m_messenger.send_enter_zone_event(_event.get_obj_uid(), form_zone_enter_event(_event));
+unsigned int dispatcher::send_enter(const context::zone_event& _event) {
+    const messenger::zone_enter_event_t notice = form_zone_enter_event(_event);
+    m_messenger.send_enter_zone_event(_event.get_obj_uid(), notice);
+    return notice.zone_descriptor.zone_id;
+}
+
+bool dispatcher::send_enter(writable_zone_event& _record, const context::zone_event& _event) {
+    held_numbers others = numbers_held(_record.get_obj_uid());
+    count_numbers(others, _record, -1);
+    return send_enter(_record, _event, others);
+}
+
+bool dispatcher::send_enter(writable_zone_event& _record, const context::zone_event& _event,
+                            const held_numbers& _others) {
+    // Its latest leave still waits: its acknowledgement tells of room on the device.
+    if (!take_free_number(_others, _record.get_leave_seq_no())) {
+        return false;
+    }
+    // The zone may have been renumbered since the record was made.
+    _record.set_zone_id(send_enter(_event)).set_seq_no(m_messenger.get_last_sequence_number());
+    return true;
+}
+
+bool dispatcher::send_leave(writable_zone_event& _record) {
+    held_numbers others = numbers_held(_record.get_obj_uid());
+    count_numbers(others, _record, -1);
+    if (!take_free_number(others, NO_FRAME)) {
+        return false;
+    }
+    m_messenger.send_leave_zone_event(_record.get_obj_uid(), _record.get_zone_id());
+    const unsigned int seq_no = m_messenger.get_last_sequence_number();
+    _record.set_seq_no(seq_no).set_leave_seq_no(seq_no);
+    return true;
+}
+
+dispatcher::held_numbers dispatcher::numbers_held(const std::string& _tag) {
+    static_assert(std::tuple_size<held_numbers>::value == SEQUENCE_NUMBERS, "one a number");
+    held_numbers held{};
+    for_each_record_of(m_w_events, _tag, [&held](records::iterator _it) {
+        count_numbers(held, _it->second, 1);
+        return true;
+    });
+    return held;
+}
+
+bool dispatcher::take_free_number(const held_numbers& _held, unsigned int _also_held) {
+    // An acknowledgement names its frame by this number alone.
+    const auto taken = [&](unsigned int _seq_no) {
+        return _held[_seq_no] != 0 || _seq_no == _also_held;
+    };
+    unsigned int unheld = 0;
+    while (unheld < SEQUENCE_NUMBERS && taken(unheld)) {
+        ++unheld;
+    }
+    if (unheld == SEQUENCE_NUMBERS) {
+        return false;
+    }
+    // The messenger numbers a frame with the number after its last one.
+    while (taken((m_messenger.get_last_sequence_number() + 1u) % SEQUENCE_NUMBERS)) {
+        m_messenger.get_new_sequence_number();
+    }
+    return true;
 }
 
 void dispatcher::stamp(writable_zone_event& _record, timestamp _ts) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <map>
 #include <string>
@@ -94,9 +95,28 @@ private:
     void stop_sending_enter_zone_events(const std::string& _tag);
     void resume_sending_enter_zone_events(const std::string& _tag, timestamp _ts);
     // Sends the enter of every zone event of _tag (only those whose record is due, when
-    // _only_due); each record is stamped with _ts and its timer runs.
+    // _only_due); each record turns due, is stamped with _ts when its enter went out, and its
+    // timer runs.
     void send_enters_of_tag(const std::string& _tag, timestamp _ts, bool _only_due);
-    void send_enter(const context::zone_event& _event);
+    // Sends the enter of _event; returns the zone id it carried.
+    unsigned int send_enter(const context::zone_event& _event);
+    // How many frames of one device that wait for their acknowledgement hold each sequence
+    // number (one byte).
+    using held_numbers = std::array<int, 0x100>;
+    held_numbers numbers_held(const std::string& _tag);
+    // Each sends _record's notice under a number that no other frame of its device waiting for
+    // its acknowledgement holds (_others: those of the other records), and keeps that number;
+    // false, nothing sent, while every number is held. A new frame supersedes the record's
+    // latest one, and a leave its latest leave.
+    bool send_enter(writable_zone_event& _record, const context::zone_event& _event);
+    bool send_enter(writable_zone_event& _record, const context::zone_event& _event,
+                    const held_numbers& _others);
+    bool send_leave(writable_zone_event& _record);
+    // Makes the messenger's next number one that neither _held nor _also_held holds; false
+    // when there is none.
+    bool take_free_number(const held_numbers& _held, unsigned int _also_held);
+    // An acknowledged leave: the device has room again.
+    void on_leave_acknowledged(const std::string& _tag, timestamp _ts);
     // The record of _event, made (nothing sent yet) when there is none.
     writable_zone_event& find_or_make_record(const context::zone_event& _event);
     void stamp(writable_zone_event& _record, timestamp _ts);

@@ -33,6 +33,11 @@ writable_zone_event& writable_zone_event::set_seq_no(unsigned int _seq_no) {
     return *this;
 }
 
+writable_zone_event& writable_zone_event::set_leave_seq_no(unsigned int _leave_seq_no) {
+    m_leave_seq_no = _leave_seq_no;
+    return *this;
+}
+
 unsigned int writable_zone_event::increase_attempt_counter() {
     return ++m_attempt_counter;
 }

@@ -18,6 +18,11 @@ public:
         ACKED = 2,   // the enter notice has been acknowledged
     };
 
+    // The number of a record whose due notice has not been sent yet. Frames carry one byte, so
+    // no acknowledgement names it: a cut frame reads as 0, and the number of an earlier notice
+    // (a leave before a parked enter) must not acknowledge the notice due now.
+    static constexpr unsigned int NO_FRAME = 0x100;
+
     // Status ADD, nothing sent, no timer.
     writable_zone_event(const std::string& _uid, const std::string& _obj_uid,
                         unsigned int _zone_id);
@@ -30,11 +35,16 @@ public:
 
     const std::string& get_uid() const { return m_uid; }
     const std::string& get_obj_uid() const { return m_obj_uid; }
+    // The zone id that leaves name: the one the latest enter sent carried, so that the device
+    // drops what it got; the event's when the record was made, until an enter goes out.
     unsigned int get_zone_id() const { return m_zone_id; }
     libs::core::timestamp get_sending_time() const { return m_sending_time; }
     snd_stat get_sending_status() const { return m_sending_status; }
     unsigned int get_attempt_counter() const { return m_attempt_counter; }
     unsigned int get_seq_no() const { return m_seq_no; }
+    // The latest leave frame that still waits for its acknowledgement, or NO_FRAME. It outlives
+    // an enter sent after it: its acknowledgement tells that the device has room again.
+    unsigned int get_leave_seq_no() const { return m_leave_seq_no; }
     bool has_timer() const { return static_cast<bool>(m_timer); }
 
     writable_zone_event& set_zone_id(unsigned int _zone_id);
@@ -42,6 +52,7 @@ public:
     writable_zone_event& set_sending_status(snd_stat _sending_status);
     writable_zone_event& set_attempt_counter(unsigned int _attempt_counter);
     writable_zone_event& set_seq_no(unsigned int _seq_no);
+    writable_zone_event& set_leave_seq_no(unsigned int _leave_seq_no);
 
     // Adds one and returns the new count.
     unsigned int increase_attempt_counter();
@@ -60,6 +71,7 @@ private:
     snd_stat m_sending_status = ADD;
     unsigned int m_attempt_counter = 0;
     unsigned int m_seq_no = 0;
+    unsigned int m_leave_seq_no = NO_FRAME;
     libs::core::periodic_timer::ptr m_timer;
 };
 

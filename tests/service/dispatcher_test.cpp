@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <boost/optional.hpp>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -373,7 +375,9 @@ const scenario scenarios[] = {
      {{"T1:Z1", "none"}, {"T1:Z2", "ADD 1"}, {"T1:Z3", "ACKED 0"}},
      "AA",
      {"enter T1 18"}},
-    {"ack_matching_an_acked_record_first_changes_nothing",
+    // An acknowledged frame waits no more: its number may go to the next frame, whose
+    // acknowledgement is then that frame's.
+    {"ack_of_a_number_an_acked_record_held_goes_to_the_frame_holding_it_now",
      [](world& w) {
          w.register_device("T1");
          w.enter("T1", "Z1");
@@ -383,10 +387,12 @@ const scenario scenarios[] = {
          w.ack("T1", 1);
      },
      {"enter T1 17", "enter T1 18"},
-     {{"T1:Z1", "ACKED 0"}, {"T1:Z2", "ADD 1"}},
+     {{"T1:Z1", "ACKED 0"}, {"T1:Z2", "ACKED 0"}},
      "AA",
-     {"enter T1 18"}},
-    {"ack_of_a_number_two_records_hold_goes_to_the_smaller_uid",
+     {}},
+    // After the counter wrapped, the next number is still held by a frame that waits: the new
+    // frame takes the one after it, so the acknowledgement is the waiting frame's alone.
+    {"number_of_a_waiting_frame_is_skipped_after_the_counter_wrapped",
      [](world& w) {
          w.register_device("T1");
          w.enter("T1", "Z2");
@@ -395,9 +401,24 @@ const scenario scenarios[] = {
          w.ack("T1", 1);
      },
      {"enter T1 18", "enter T1 17"},
-     {{"T1:Z1", "ACKED 0"}, {"T1:Z2", "ADD 1"}},
+     {{"T1:Z1", "ADD 1"}, {"T1:Z2", "ACKED 0"}},
      "AA",
-     {"enter T1 18"}},
+     {"enter T1 17"}},
+    // A leave waits for its acknowledgement even once an enter of the record followed it.
+    {"enter_after_a_leave_never_takes_the_leaves_number",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.ack_last("T1");
+         w.leave("T1", "Z1");
+         w.m_messenger.m_sequence_number = 1;  // the leave carried 2
+         w.enter("T1", "Z1", t3);
+         w.ack("T1", 2);
+     },
+     {"enter T1 17", "leave T1 17", "enter T1 17"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 17"}},
     {"ack_of_another_tag_or_unknown_number_is_ignored",
      [](world& w) {
          w.register_device("T1");
@@ -436,6 +457,7 @@ const scenario scenarios[] = {
      "none",
      {}},
     // The leave's number no longer names what the record has due: the enter, not yet sent.
+    // The leave made room all the same, so that enter goes out now, still unacknowledged.
     {"ack_of_the_leave_does_not_acknowledge_the_enter_parked_after_it",
      [](world& w) {
          w.register_device("T1");
@@ -445,10 +467,10 @@ const scenario scenarios[] = {
          w.enter("T1", "Z1", t3);
          w.ack_last("T1");
      },
-     {"enter T1 17", "leave T1 17"},
+     {"enter T1 17", "leave T1 17", "enter T1 17"},
      {{"T1:Z1", "ADD 1"}},
-     "AA full",
-     {}},
+     "AA",
+     {"enter T1 17"}},
     {"refusal_parks_the_enters",
      [](world& w) {
          w.register_device("T1");
@@ -670,6 +692,230 @@ INSTANTIATE_TEST_SUITE_P(scenarios, delivery_record, ::testing::ValuesIn(scenari
                          [](const ::testing::TestParamInfo<scenario>& _info) {
                              return std::string(_info.param.name);
                          });
+
+// The device of one tag as its peer sees it: it takes the enter and leave frames sent to it
+// in order, holds the zone ids that they name, and answers each as it is told.
+class device_model {
+public:
+    enum reply { ack, miss, refuse };
+    using frame = recording_messenger::frame;
+    using policy = std::function<reply(const frame&)>;
+
+    device_model(world& _world, std::string _tag) : m_world(_world), m_tag(std::move(_tag)) {}
+
+    // Answers the frames sent since the last call, and those that its answers bring; without
+    // _policy every frame is acknowledged. A missed frame changes nothing on the device, a
+    // refused enter is answered with a refusal.
+    void answer(const policy& _policy = {}) {
+        auto& frames = m_world.m_messenger.m_frames;
+        for (; m_next < frames.size(); ++m_next) {
+            // An answer may send frames, and the vector may grow under a reference.
+            const frame f = frames[m_next];
+            if (f.uid != m_tag || f.kind == frame::ack) {
+                continue;
+            }
+            const reply r = _policy ? _policy(f) : ack;
+            if (r == miss) {
+                continue;
+            }
+            if (r == refuse && f.kind == frame::enter) {
+                m_world.m_messenger.nack(m_tag, f.seq_no, 1, t3);
+                continue;
+            }
+            if (f.kind == frame::enter) {
+                m_zones.insert(f.zone_id);
+            } else {
+                m_zones.erase(f.zone_id);
+            }
+            m_world.ack(m_tag, f.seq_no);
+        }
+    }
+
+    // The device loses every zone it held.
+    void reboot() {
+        m_zones.clear();
+        m_world.reboot(m_tag);
+    }
+
+    const std::set<unsigned int>& zones() const { return m_zones; }
+
+    // The ids that the zones of the tag's events have now.
+    std::set<unsigned int> expected() const {
+        std::set<unsigned int> ids;
+        m_world.m_context.get_zone_events().for_each([&](const zone_event& _event) {
+            if (_event.get_obj_uid() == m_tag) {
+                ids.insert(m_world.m_zones->get(_event.get_zone_uid()).get_zone_id().value_or(0));
+            }
+            return true;
+        });
+        return ids;
+    }
+
+    // Answers every frame until the device holds the zones its tag is in; false at the
+    // deadline.
+    bool settle(std::chrono::milliseconds _timeout = 5s) {
+        return m_world.run_until(
+            [&] {
+                answer();
+                return m_zones == expected();
+            },
+            _timeout);
+    }
+
+private:
+    world& m_world;
+    std::string m_tag;
+    std::size_t m_next = 0;
+    std::set<unsigned int> m_zones;
+};
+
+// _count zones Z000, Z001... with the ids _first_id, _first_id + 1..., all entered by _tag.
+void enter_zones(world& _world, const std::string& _tag, unsigned int _count,
+                 unsigned int _first_id) {
+    for (unsigned int i = 0; i < _count; ++i) {
+        char uid[16];
+        std::snprintf(uid, sizeof(uid), "Z%03u", i);
+        _world.set_zone(world::zone_with_id(uid, _first_id + i));
+        _world.enter(_tag, uid);
+    }
+}
+
+// Steps that the device of T1 answers as it is told; then every frame is acknowledged until
+// the device holds the zones its tag is in.
+struct device_case {
+    const char* name;
+    std::function<void(world&, device_model&)> steps;
+};
+
+std::ostream& operator<<(std::ostream& _out, const device_case& _case) {
+    return _out << _case.name;
+}
+
+const device_case device_cases[] = {
+    // The tag is back in Z1 before the device answered its leave: the enter waits, and the
+    // acknowledgement of the leave makes room for it and for the refused one.
+    {"acknowledged_leave_frees_a_full_device_whose_zone_was_entered_again",
+     [](world& w, device_model& d) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         d.answer();
+         w.enter("T1", "Z2");
+         d.answer([](const device_model::frame&) { return device_model::refuse; });
+         w.leave("T1", "Z1");
+         w.enter("T1", "Z1", t3);
+         EXPECT_EQ(w.record("T1:Z1"), "ADD 1");
+         EXPECT_EQ(w.device_state("T1"), "AA full");
+     }},
+    // 300 enters in one walk: the 1st and the 257th must not share a number, or the 257th's
+    // acknowledgement is taken for the missed 1st.
+    {"rebooted_device_in_300_zones_missing_the_first_enter_gets_it_again",
+     [](world& w, device_model& d) {
+         enter_zones(w, "T1", 300, 100);
+         w.register_device("T1");
+         ASSERT_TRUE(d.settle());
+         w.m_messenger.m_sequence_number = 0x2C;
+         d.reboot();
+         bool missed = false;
+         d.answer([&](const device_model::frame& _frame) {
+             if (missed) {
+                 return device_model::ack;
+             }
+             missed = true;
+             EXPECT_EQ(_frame.seq_no, 0x2Du);
+             EXPECT_EQ(_frame.zone_id, 100u);
+             return device_model::miss;
+         });
+     }},
+    // The zone's id was too wide for a frame when the event was made; the enter that the
+    // device got names the new one, and so must the leave.
+    {"leave_names_the_id_of_the_enter_sent_after_a_too_wide_id",
+     [](world& w, device_model& d) {
+         w.set_zone(world::zone_with_id("Z9", 70000));
+         w.enter("T1", "Z9");
+         w.set_zone(world::zone_with_id("Z9", 19));
+         w.register_device("T1");
+         d.answer();
+         EXPECT_EQ(d.zones(), std::set<unsigned int>{19});
+         w.leave("T1", "Z9");
+     }},
+    {"leave_names_the_id_of_the_enter_resent_after_a_renumbering",
+     [](world& w, device_model& d) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         d.answer([](const device_model::frame&) { return device_model::miss; });
+         w.set_zone(world::zone_with_id("Z1", 18));
+         ASSERT_EQ(w.next_frames(1), strings{"enter T1 18"});
+         d.answer();
+         EXPECT_EQ(d.zones(), std::set<unsigned int>{18});
+         w.leave("T1", "Z1");
+     }},
+};
+
+class device_holdings : public ::testing::TestWithParam<device_case> {};
+
+TEST_P(device_holdings, end_as_the_zones_its_tag_is_in) {
+    world w;
+    device_model d(w, "T1");
+    GetParam().steps(w, d);
+    EXPECT_TRUE(d.settle()) << ::testing::PrintToString(d.zones());
+    EXPECT_EQ(d.zones(), d.expected());
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+INSTANTIATE_TEST_SUITE_P(sequences, device_holdings, ::testing::ValuesIn(device_cases),
+                         [](const ::testing::TestParamInfo<device_case>& _info) {
+                             return std::string(_info.param.name);
+                         });
+
+// The numbers of T1's frames that wait for their acknowledgement, one entry a frame.
+std::multiset<unsigned int> waiting_numbers(const world& _world) {
+    std::multiset<unsigned int> numbers;
+    for (const auto& entry : _world.m_dispatcher->get_records()) {
+        const writable_zone_event& record = entry.second;
+        if (record.get_obj_uid() == "T1" &&
+            record.get_sending_status() != writable_zone_event::ACKED &&
+            record.get_seq_no() != writable_zone_event::NO_FRAME) {
+            numbers.insert(record.get_seq_no());
+        }
+    }
+    return numbers;
+}
+
+TEST(sequence_numbers, a_notice_waits_while_the_other_frames_of_its_device_hold_every_number) {
+    world w;
+    enter_zones(w, "T1", 257, 100);
+    w.register_device("T1");
+    ASSERT_EQ(w.frame_count(), 256u);
+    std::set<unsigned int> sent;
+    for (const auto& frame : w.m_messenger.m_frames) {
+        sent.insert(frame.seq_no);
+    }
+    EXPECT_EQ(sent.size(), 256u);
+    // Due, not stamped, its timer running.
+    EXPECT_EQ(w.record("T1:Z256"), "ADD 0");
+    EXPECT_EQ(w.record_of("T1:Z256").get_seq_no(), writable_zone_event::NO_FRAME);
+
+    const auto sent_for = [&](unsigned int _zone_id, std::size_t _from) {
+        const auto& frames = w.m_messenger.m_frames;
+        return std::any_of(
+            frames.begin() + static_cast<long>(_from), frames.end(),
+            [&](const recording_messenger::frame& _frame) { return _frame.zone_id == _zone_id; });
+    };
+    // The resends keep every number held.
+    ASSERT_TRUE(w.run_until([&] { return w.frame_count() >= 512; }));
+    EXPECT_FALSE(sent_for(356, 0));
+    EXPECT_EQ(w.record("T1:Z256"), "ADD 0");
+
+    // An acknowledgement frees a number; a tick sends the notice under a free one.
+    w.ack("T1", w.record_of("T1:Z000").get_seq_no());
+    EXPECT_EQ(w.record("T1:Z000"), "ACKED 0");
+    ASSERT_TRUE(w.run_until([&] { return sent_for(356, 0); }));
+    EXPECT_EQ(w.record("T1:Z256"), "ADD 1");
+    const auto numbers = waiting_numbers(w);
+    EXPECT_EQ(numbers.size(), 256u);
+    EXPECT_EQ(std::set<unsigned int>(numbers.begin(), numbers.end()).size(), numbers.size());
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
 
 // Whether _line contains _text, for counting log lines.
 std::size_t count_containing(const strings& _lines, const std::string& _text) {
@@ -970,6 +1216,7 @@ TEST(writable_zone_event, starts_due_and_chains_its_setters) {
     EXPECT_EQ(record.get_sending_status(), writable_zone_event::ADD);
     EXPECT_EQ(record.get_attempt_counter(), 0u);
     EXPECT_EQ(record.get_seq_no(), 0u);
+    EXPECT_EQ(record.get_leave_seq_no(), writable_zone_event::NO_FRAME);
     EXPECT_FALSE(record.has_timer());
     record.stop_timer().restart_timer();  // no timer: nothing to do
 
@@ -977,12 +1224,14 @@ TEST(writable_zone_event, starts_due_and_chains_its_setters) {
         .set_sending_time(t1)
         .set_sending_status(writable_zone_event::REMOVE)
         .set_attempt_counter(3)
-        .set_seq_no(255);
+        .set_seq_no(255)
+        .set_leave_seq_no(254);
     EXPECT_EQ(record.increase_attempt_counter(), 4u);
     EXPECT_EQ(record.get_zone_id(), 18u);
     EXPECT_EQ(record.get_sending_time(), t1);
     EXPECT_EQ(record.get_sending_status(), writable_zone_event::REMOVE);
     EXPECT_EQ(record.get_seq_no(), 255u);
+    EXPECT_EQ(record.get_leave_seq_no(), 254u);
     EXPECT_EQ(static_cast<unsigned int>(writable_zone_event::ACKED), 2u);
 }
 
