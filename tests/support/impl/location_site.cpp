@@ -23,6 +23,11 @@ http_answer list_answer(const std::string& _key, const Json::Value& _list) {
     return {200, compact(answer)};
 }
 
+// "#", the topic, a blank and the text: one frame of the stream.
+std::string stream_frame(const std::string& _topic, const std::string& _text) {
+    return "#" + _topic + " " + _text;
+}
+
 posted_frame read_frame(const http_request& _request) {
     posted_frame frame;
     frame.body = _request.body;
@@ -63,11 +68,20 @@ void location_site::set_zones(const Json::Value& _list) {
 }
 
 void location_site::publish(const std::string& _topic, const std::string& _text) {
-    m_publisher.publish("#" + _topic + " " + _text);
+    m_publisher.publish(stream_frame(_topic, _text));
 }
 
 void location_site::publish(const std::string& _topic, const Json::Value& _message) {
     publish(_topic, compact(_message));
+}
+
+void location_site::publish_together(const std::string& _topic,
+                                     const std::vector<Json::Value>& _messages) {
+    std::vector<std::string> parts;
+    for (const auto& message : _messages) {
+        parts.push_back(stream_frame(_topic, compact(message)));
+    }
+    m_publisher.publish_parts(std::move(parts));
 }
 
 std::vector<posted_frame> location_site::frames() const {

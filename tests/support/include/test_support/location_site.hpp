@@ -50,6 +50,10 @@ public:
     void publish(const std::string& _topic, const std::string& _text);
     // The same with the compact text of _message.
     void publish(const std::string& _topic, const Json::Value& _message);
+    // Queues the frames of _messages, made as by publish, as the parts of one ZeroMQ message:
+    // a subscriber receives all of them or none, so the later ones are at hand as soon as the
+    // first one is.
+    void publish_together(const std::string& _topic, const std::vector<Json::Value>& _messages);
 
     // The frames posted so far, in order of arrival; a post whose body is not the frame object
     // has an empty uid and hex.
