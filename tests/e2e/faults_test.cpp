@@ -3,6 +3,7 @@
 // posts, signals at every stage of the start, and bursts of traffic.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -99,6 +100,10 @@ TEST(e2e_faults, a_signal_while_a_frozen_redis_is_tried_at_start_ends_the_start)
     service_site world;
     world.site.redis().pause();
     auto service = world.start();
+    // Written once the service watches its signals; a loaded machine may take a while to
+    // get there, and a signal before it would end the process by its default action.
+    const std::string pid_file = world.config["system"]["pidfile"].asString();
+    ASSERT_TRUE(eventually([&] { return ::access(pid_file.c_str(), F_OK) == 0; }));
     std::this_thread::sleep_for(500ms);
     const auto signalled = std::chrono::steady_clock::now();
     ASSERT_TRUE(service->stop(SIGTERM, 15s));
