@@ -1,10 +1,10 @@
 #include "dispatcher.hpp"
 
-#include <tuple>
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "core/exception.hpp"
-#include "core/scope_guard.hpp"
 #include "core/source_location.hpp"
 
 namespace tvk {
@@ -18,25 +18,15 @@ const unsigned int NO_FRAME = writable_zone_event::NO_FRAME;
 // The widest zone id a frame carries (2 bytes).
 const unsigned int MAX_FRAME_ZONE_ID = 0xFFFF;
 // Frames carry their sequence number in one byte.
-const unsigned int SEQUENCE_NUMBERS = 0x100;
+const unsigned int SEQUENCE_NUMBERS = device_numbers::NUMBERS;
+// Entries of devices whose frames hold no number are looked for once the map doubled.
+const std::size_t NUMBERS_KEPT_AT_LEAST = 64;
 
 // Whether _record's latest frame waits for its acknowledgement.
 bool frame_waits(const writable_zone_event& _record) {
     const auto status = _record.get_sending_status();
     return (status == writable_zone_event::ADD || status == writable_zone_event::REMOVE) &&
            _record.get_seq_no() != NO_FRAME;
-}
-
-// Adds _delta to the count of each number that _record's waiting frames hold: its latest
-// frame and its latest leave (the same frame, counted twice, in REMOVE).
-template <class Held>
-void count_numbers(Held& _held, const writable_zone_event& _record, int _delta) {
-    if (frame_waits(_record)) {
-        _held[_record.get_seq_no()] += _delta;
-    }
-    if (_record.get_leave_seq_no() != NO_FRAME) {
-        _held[_record.get_leave_seq_no()] += _delta;
-    }
 }
 
 // Calls _f with each record of _tag, in uid order, until it returns false. The records of a
@@ -206,6 +196,14 @@ void dispatcher::before_deleting(const context::device& _device, timestamp /*_ts
             ++it;
         }
     }
+    // The numbers its frames hold stay held: their late answers may still come.
+    const auto numbers = m_numbers.find(_device.get_uid());
+    if (numbers != m_numbers.end()) {
+        numbers->second.clear_waiting();
+        if (numbers->second.held() == 0) {
+            m_numbers.erase(numbers);
+        }
+    }
 }
 
 // The devices' traffic.
@@ -225,47 +223,47 @@ void dispatcher::on_heartbeat(const std::string& _tag) {
         return;
     }
     const bool send = !is_device_full(_tag);
-    for (auto& entry : m_w_events) {
-        writable_zone_event& record = entry.second;
-        if (record.get_obj_uid() != _tag) {
-            continue;
-        }
+    for_each_record_of(m_w_events, _tag, [send](records::iterator _it) {
+        writable_zone_event& record = _it->second;
         const auto status = record.get_sending_status();
         if ((status == writable_zone_event::ADD && send) || status == writable_zone_event::REMOVE) {
             record.set_attempt_counter(0).restart_timer();
         }
-    }
+        return true;
+    });
 }
 
 void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp _ts) {
-    // No two waiting frames of a device hold one number, so one record at most matches.
-    auto frame = m_w_events.end();
-    auto leave = m_w_events.end();
-    for_each_record_of(m_w_events, _tag, [&](records::iterator _it) {
-        if (frame_waits(_it->second) && _it->second.get_seq_no() == _seq_no) {
-            frame = _it;
-            return false;
-        }
-        if (_it->second.get_leave_seq_no() == _seq_no) {
-            leave = _it;
-            return false;
-        }
-        return true;
-    });
-    if (frame != m_w_events.end()) {
-        if (frame->second.get_sending_status() == writable_zone_event::ADD) {
-            frame->second.set_sending_status(writable_zone_event::ACKED)
+    const auto numbers = m_numbers.find(_tag);
+    if (numbers == m_numbers.end()) {
+        return;
+    }
+    numbers->second.release_expired(device_numbers::clock::now());
+    // Only the frame that holds the number now can be the one answered.
+    const auto frame = numbers->second.answer(_seq_no);
+    if (!frame) {
+        return;
+    }
+    const auto found = m_w_events.find(frame->uid);
+    if (found == m_w_events.end() || found->second.get_obj_uid() != _tag) {
+        return;
+    }
+    writable_zone_event& record = found->second;
+    if (frame_waits(record) && record.get_seq_no() == _seq_no) {
+        if (record.get_sending_status() == writable_zone_event::ADD) {
+            record.set_sending_status(writable_zone_event::ACKED)
                 .stop_timer()
                 .set_attempt_counter(0);
             return;
         }
-        m_w_events.erase(frame);
+        m_w_events.erase(found);
         on_leave_acknowledged(_tag, _ts);
-    } else if (leave != m_w_events.end()) {
+    } else if (record.get_leave_seq_no() == _seq_no) {
         // A leave sent before the enter that the record has due now: the enter stays due.
-        leave->second.set_leave_seq_no(NO_FRAME);
+        record.set_leave_seq_no(NO_FRAME);
         on_leave_acknowledged(_tag, _ts);
     }
+    // Otherwise a superseded frame of the record: its answer counts for nothing.
 }
 
 void dispatcher::on_leave_acknowledged(const std::string& _tag, timestamp _ts) {
@@ -275,8 +273,13 @@ void dispatcher::on_leave_acknowledged(const std::string& _tag, timestamp _ts) {
     }
 }
 
-void dispatcher::on_nack(const std::string& _tag, unsigned int /*_seq_no*/,
+void dispatcher::on_nack(const std::string& _tag, unsigned int _seq_no,
                          unsigned int /*_error_code*/, timestamp _ts) {
+    // A refused frame is answered: its number is free.
+    const auto numbers = m_numbers.find(_tag);
+    if (numbers != m_numbers.end()) {
+        numbers->second.answer(_seq_no);
+    }
     // Every refusal means the device is full; leaves go on.
     mark_device_as_full(_tag, true, _ts);
     stop_sending_enter_zone_events(_tag);
@@ -386,13 +389,12 @@ bool dispatcher::is_device_registered(const std::string& _tag) const {
 }
 
 void dispatcher::stop_sending_enter_zone_events(const std::string& _tag) {
-    for (auto& entry : m_w_events) {
-        writable_zone_event& record = entry.second;
-        if (record.get_obj_uid() == _tag &&
-            record.get_sending_status() == writable_zone_event::ADD) {
-            record.stop_timer().set_attempt_counter(0);
+    for_each_record_of(m_w_events, _tag, [](records::iterator _it) {
+        if (_it->second.get_sending_status() == writable_zone_event::ADD) {
+            _it->second.stop_timer().set_attempt_counter(0);
         }
-    }
+        return true;
+    });
 }
 
 void dispatcher::resume_sending_enter_zone_events(const std::string& _tag, timestamp _ts) {
@@ -401,7 +403,6 @@ void dispatcher::resume_sending_enter_zone_events(const std::string& _tag, times
 
 void dispatcher::send_enters_of_tag(const std::string& _tag, timestamp _ts, bool _only_due) {
     const libs::core::source_location location = TVK_SOURCE_LOCATION;
-    held_numbers held = numbers_held(_tag);
     m_context.get_zone_events().for_each([&](const context::zone_event& _event) {
         if (_event.get_obj_uid() != _tag) {
             return true;
@@ -415,18 +416,11 @@ void dispatcher::send_enters_of_tag(const std::string& _tag, timestamp _ts, bool
         // One zone that cannot be described must not keep the tag's other enters back.
         m_logger.execute(location, [&] {
             if (!has_record) {
-                // Nothing tracks it, but its number must not be taken for another frame's.
-                if (take_free_number(held, NO_FRAME)) {
-                    send_enter(_event);
-                }
+                send_untracked_enter(_event);
                 return;
             }
             writable_zone_event& record = found->second;
-            // The walk keeps the counts itself, so as not to walk the records for every send.
-            count_numbers(held, record, -1);
-            const auto count_again = libs::core::execute_on_scope_exit(
-                [&held, &record]() noexcept { count_numbers(held, record, 1); });
-            if (send_enter(record, _event, held)) {
+            if (send_enter(record, _event)) {
                 stamp(record, _ts);
             } else {
                 record.set_seq_no(NO_FRAME).set_attempt_counter(0);
@@ -451,73 +445,119 @@ writable_zone_event& dispatcher::find_or_make_record(const context::zone_event& 
     return found->second;
 }
 
-unsigned int dispatcher::send_enter(const context::zone_event& _event) {
-    const messenger::zone_enter_event_t notice = form_zone_enter_event(_event);
-    m_messenger.send_enter_zone_event(_event.get_obj_uid(), notice);
-    return notice.zone_descriptor.zone_id;
-}
-
 bool dispatcher::send_enter(writable_zone_event& _record, const context::zone_event& _event) {
-    held_numbers others = numbers_held(_record.get_obj_uid());
-    count_numbers(others, _record, -1);
-    return send_enter(_record, _event, others);
-}
-
-bool dispatcher::send_enter(writable_zone_event& _record, const context::zone_event& _event,
-                            const held_numbers& _others) {
-    // Its latest leave still waits: its acknowledgement tells of room on the device.
-    if (!take_free_number(_others, _record.get_leave_seq_no())) {
+    const std::string& tag = _record.get_obj_uid();
+    if (!take_number(tag, device_numbers::enter, &_record)) {
         return false;
     }
+    const messenger::zone_enter_event_t notice = form_zone_enter_event(_event);
+    m_messenger.send_enter_zone_event(tag, notice);
     // The zone may have been renumbered since the record was made.
-    _record.set_zone_id(send_enter(_event)).set_seq_no(m_messenger.get_last_sequence_number());
+    _record.set_zone_id(notice.zone_descriptor.zone_id);
+    hold_number(tag, device_numbers::enter, &_record);
     return true;
 }
 
 bool dispatcher::send_leave(writable_zone_event& _record) {
-    held_numbers others = numbers_held(_record.get_obj_uid());
-    count_numbers(others, _record, -1);
-    if (!take_free_number(others, NO_FRAME)) {
+    const std::string& tag = _record.get_obj_uid();
+    if (!take_number(tag, device_numbers::leave, &_record)) {
         return false;
     }
-    m_messenger.send_leave_zone_event(_record.get_obj_uid(), _record.get_zone_id());
-    const unsigned int seq_no = m_messenger.get_last_sequence_number();
-    _record.set_seq_no(seq_no).set_leave_seq_no(seq_no);
+    m_messenger.send_leave_zone_event(tag, _record.get_zone_id());
+    hold_number(tag, device_numbers::leave, &_record);
     return true;
 }
 
-dispatcher::held_numbers dispatcher::numbers_held(const std::string& _tag) {
-    static_assert(std::tuple_size<held_numbers>::value == SEQUENCE_NUMBERS, "one a number");
-    held_numbers held{};
-    for_each_record_of(m_w_events, _tag, [&held](records::iterator _it) {
-        count_numbers(held, _it->second, 1);
-        return true;
-    });
-    return held;
+void dispatcher::send_untracked_enter(const context::zone_event& _event) {
+    const std::string& tag = _event.get_obj_uid();
+    if (!take_number(tag, device_numbers::enter, nullptr)) {
+        return;
+    }
+    m_messenger.send_enter_zone_event(tag, form_zone_enter_event(_event));
+    // Nothing tracks it, but its number must not be taken for another frame's.
+    hold_number(tag, device_numbers::enter, nullptr);
 }
 
-bool dispatcher::take_free_number(const held_numbers& _held, unsigned int _also_held) {
-    // An acknowledgement names its frame by this number alone.
-    const auto taken = [&](unsigned int _seq_no) {
-        return _held[_seq_no] != 0 || _seq_no == _also_held;
+bool dispatcher::take_number(const std::string& _tag, device_numbers::kind _kind,
+                             writable_zone_event* _record) {
+    device_numbers& numbers = numbers_of(_tag);
+    const auto waits = [this](device_numbers::kind _what, std::uint64_t _ticket,
+                              const std::string& _uid) {
+        return still_waits(_what, _ticket, _uid);
     };
-    unsigned int unheld = 0;
-    while (unheld < SEQUENCE_NUMBERS && taken(unheld)) {
-        ++unheld;
-    }
-    if (unheld == SEQUENCE_NUMBERS) {
+    if (!numbers.may_take(_kind, _record != nullptr ? _record->get_uid() : std::string(),
+                          _record != nullptr ? _record->wait_ticket() : nullptr, waits)) {
         return false;
     }
-    // The messenger numbers a frame with the number after its last one.
-    while (taken((m_messenger.get_last_sequence_number() + 1u) % SEQUENCE_NUMBERS)) {
+    // The messenger numbers a frame with the number after its last one; one is free.
+    while (numbers.is_held((m_messenger.get_last_sequence_number() + 1u) % SEQUENCE_NUMBERS)) {
         m_messenger.get_new_sequence_number();
     }
     return true;
 }
 
+void dispatcher::hold_number(const std::string& _tag, device_numbers::kind _kind,
+                             writable_zone_event* _record) {
+    const unsigned int seq_no = m_messenger.get_last_sequence_number();
+    // An answer may come as late as the last resend's time-out after it.
+    numbers_of(_tag).hold(seq_no, _kind, _record != nullptr ? _record->get_uid() : std::string(),
+                          device_numbers::clock::now() + MAX_ATTEMPTS * m_delivery_period);
+    if (_record == nullptr) {
+        return;
+    }
+    _record->set_seq_no(seq_no);
+    if (_kind == device_numbers::leave) {
+        _record->set_leave_seq_no(seq_no);
+    } else if (_record->get_leave_seq_no() == seq_no) {
+        // Free to take, so that leave's wait is over: its answer can no longer come.
+        _record->set_leave_seq_no(NO_FRAME);
+    }
+}
+
+device_numbers& dispatcher::numbers_of(const std::string& _tag) {
+    const auto now = device_numbers::clock::now();
+    auto found = m_numbers.find(_tag);
+    if (found == m_numbers.end()) {
+        if (m_numbers.size() >= 2 * std::max(m_numbers_kept, NUMBERS_KEPT_AT_LEAST)) {
+            // Devices that went quiet: their entries go, at a cost spread over the new ones.
+            const auto waits = [this](device_numbers::kind _what, std::uint64_t _ticket,
+                                      const std::string& _uid) {
+                return still_waits(_what, _ticket, _uid);
+            };
+            for (auto it = m_numbers.begin(); it != m_numbers.end();) {
+                it->second.release_expired(now);
+                it = it->second.forget_stale(waits) ? m_numbers.erase(it) : std::next(it);
+            }
+            m_numbers_kept = m_numbers.size();
+        }
+        found = m_numbers.emplace(_tag, device_numbers()).first;
+    }
+    found->second.release_expired(now);
+    return found->second;
+}
+
+bool dispatcher::still_waits(device_numbers::kind _kind, std::uint64_t _ticket,
+                             const std::string& _uid) const {
+    const auto found = m_w_events.find(_uid);
+    if (found == m_w_events.end()) {
+        return false;
+    }
+    const writable_zone_event& record = found->second;
+    const auto due =
+        _kind == device_numbers::leave ? writable_zone_event::REMOVE : writable_zone_event::ADD;
+    // A record parked, acknowledged or with another notice due has given its place up.
+    return record.get_wait_ticket() == _ticket && record.get_sending_status() == due &&
+           record.is_pending();
+}
+
+const device_numbers* dispatcher::get_numbers(const std::string& _tag) const {
+    const auto found = m_numbers.find(_tag);
+    return found == m_numbers.end() ? nullptr : &found->second;
+}
+
 void dispatcher::stamp(writable_zone_event& _record, timestamp _ts) {
-    _record.set_sending_time(_ts).set_attempt_counter(1).set_seq_no(
-        m_messenger.get_last_sequence_number());
+    // The send set the sequence number.
+    _record.set_sending_time(_ts).set_attempt_counter(1);
 }
 
 }  // namespace tvk

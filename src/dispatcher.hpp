@@ -1,9 +1,11 @@
 #pragma once
 
-#include <array>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 
 #include "context/context.hpp"
 #include "context/device.hpp"
@@ -14,6 +16,7 @@
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
 #include "core/timestamp.hpp"
+#include "device_numbers.hpp"
 #include "messenger.hpp"
 #include "writable_zone_event.hpp"
 
@@ -55,6 +58,8 @@ public:
 
     // The delivery records by zone-event uid.
     const records& get_records() const { return m_w_events; }
+    // The sequence numbers of _tag's device; null when its frames hold none and none waits.
+    const device_numbers* get_numbers(const std::string& _tag) const;
 
     // A tag whose "node" is missing or null, or that goes, loses its device; one whose "node"
     // is anything else but an object is logged as malformed and keeps it.
@@ -98,23 +103,26 @@ private:
     // _only_due); each record turns due, is stamped with _ts when its enter went out, and its
     // timer runs.
     void send_enters_of_tag(const std::string& _tag, timestamp _ts, bool _only_due);
-    // Sends the enter of _event; returns the zone id it carried.
-    unsigned int send_enter(const context::zone_event& _event);
-    // How many frames of one device that wait for their acknowledgement hold each sequence
-    // number (one byte).
-    using held_numbers = std::array<int, 0x100>;
-    held_numbers numbers_held(const std::string& _tag);
-    // Each sends _record's notice under a number that no other frame of its device waiting for
-    // its acknowledgement holds (_others: those of the other records), and keeps that number;
-    // false, nothing sent, while every number is held. A new frame supersedes the record's
-    // latest one, and a leave its latest leave.
+    // Each sends _record's due notice under a sequence number that no other frame of its
+    // device holds, once the notices of the device that wait before it have theirs, and keeps
+    // the number; false, nothing sent, while it has to wait. A new frame supersedes the
+    // record's latest one, and a leave its latest leave.
     bool send_enter(writable_zone_event& _record, const context::zone_event& _event);
-    bool send_enter(writable_zone_event& _record, const context::zone_event& _event,
-                    const held_numbers& _others);
     bool send_leave(writable_zone_event& _record);
-    // Makes the messenger's next number one that neither _held nor _also_held holds; false
-    // when there is none.
-    bool take_free_number(const held_numbers& _held, unsigned int _also_held);
+    // Sends the enter of _event, which no record tracks, when a number is free for it.
+    void send_untracked_enter(const context::zone_event& _event);
+    // Whether a frame of _kind may go to _tag's device now (_record's place in the line kept or
+    // taken, when it has one); if so, makes a free number the messenger's next one.
+    bool take_number(const std::string& _tag, device_numbers::kind _kind,
+                     writable_zone_event* _record);
+    // The frame just sent to _tag's device holds its number; _record's latest frame is it.
+    void hold_number(const std::string& _tag, device_numbers::kind _kind,
+                     writable_zone_event* _record);
+    // The numbers of _tag's device, those whose frames' wait ended freed.
+    device_numbers& numbers_of(const std::string& _tag);
+    // Whether the record _uid still waits for a number for a notice of _kind in place _ticket.
+    bool still_waits(device_numbers::kind _kind, std::uint64_t _ticket,
+                     const std::string& _uid) const;
     // An acknowledged leave: the device has room again.
     void on_leave_acknowledged(const std::string& _tag, timestamp _ts);
     // The record of _event, made (nothing sent yet) when there is none.
@@ -135,6 +143,10 @@ private:
     records m_w_events;
     messenger& m_messenger;
     std::chrono::milliseconds m_delivery_period;
+    // By tag; a device's entry outlives its records, as the numbers of its frames do.
+    std::unordered_map<std::string, device_numbers> m_numbers;
+    // How many entries the last look for unused ones left.
+    std::size_t m_numbers_kept = 0;
 };
 
 }  // namespace tvk

@@ -46,12 +46,14 @@ writable_zone_event& writable_zone_event::set_timer(libs::core::periodic_timer::
     // The old timer goes first, so that two timers of one record never run side by side.
     m_timer.reset();
     m_timer = std::move(_timer);
+    m_timer_running = static_cast<bool>(m_timer);
     return *this;
 }
 
 writable_zone_event& writable_zone_event::restart_timer() {
     if (m_timer) {
         m_timer->restart();
+        m_timer_running = true;
     }
     return *this;
 }
@@ -59,6 +61,7 @@ writable_zone_event& writable_zone_event::restart_timer() {
 writable_zone_event& writable_zone_event::stop_timer() {
     if (m_timer) {
         m_timer->stop();
+        m_timer_running = false;
     }
     return *this;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/periodic_timer.hpp"
@@ -46,6 +47,11 @@ public:
     // an enter sent after it: its acknowledgement tells that the device has room again.
     unsigned int get_leave_seq_no() const { return m_leave_seq_no; }
     bool has_timer() const { return static_cast<bool>(m_timer); }
+    // Whether its timer runs.
+    bool is_pending() const { return m_timer_running; }
+    // Its place among the notices of its device that wait for a sequence number; 0: none.
+    std::uint64_t get_wait_ticket() const { return m_wait_ticket; }
+    std::uint64_t* wait_ticket() { return &m_wait_ticket; }
 
     writable_zone_event& set_zone_id(unsigned int _zone_id);
     writable_zone_event& set_sending_time(libs::core::timestamp _sending_time);
@@ -72,7 +78,9 @@ private:
     unsigned int m_attempt_counter = 0;
     unsigned int m_seq_no = 0;
     unsigned int m_leave_seq_no = NO_FRAME;
+    std::uint64_t m_wait_ticket = 0;
     libs::core::periodic_timer::ptr m_timer;
+    bool m_timer_running = false;
 };
 
 }  // namespace tvk

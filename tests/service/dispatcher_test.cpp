@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -52,7 +53,7 @@ class world {
 public:
     static constexpr std::chrono::milliseconds period{40};
 
-    world() {
+    explicit world(std::chrono::milliseconds _period = period) : m_period(_period) {
         m_logger.connect(m_collector.endpoint());
         auto tags = std::make_unique<fake_manager<objects::trackable_object>>();
         m_tags = &tags->objects();
@@ -72,7 +73,7 @@ public:
 
     void start() {
         m_dispatcher =
-            std::make_unique<dispatcher>(*m_loop, m_context, m_logger, m_messenger, period);
+            std::make_unique<dispatcher>(*m_loop, m_context, m_logger, m_messenger, m_period);
     }
 
     static zone_fields zone_with_id(std::string _uid, unsigned int _zone_id) {
@@ -196,6 +197,7 @@ public:
         return frames(first);
     }
 
+    const std::chrono::milliseconds m_period;
     // The collector outlives the logger, so that the logger's lines are not left waiting.
     test_support::debug_socket_collector m_collector;
     core::logger m_logger{"quillmere", "dispatcher_test"};
@@ -419,6 +421,33 @@ const scenario scenarios[] = {
      {{"T1:Z1", "ADD 1"}},
      "AA",
      {"enter T1 17"}},
+    // The leave supersedes the enter, whose number stays held until the device answers it:
+    // the late answer of the enter must not be taken for the leave's.
+    {"late_enter_ack_after_the_counter_wrapped_leaves_the_leave_due",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.m_messenger.m_sequence_number = 0;  // other devices' frames wrapped it
+         w.leave("T1", "Z1");
+         w.ack("T1", 1);
+     },
+     {"enter T1 17", "leave T1 17"},
+     {{"T1:Z1", "REMOVE 1"}},
+     "AA",
+     {"leave T1 17"}},
+    {"answer_to_the_frame_before_a_renumbering_does_not_acknowledge_the_enter_resent",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.set_zone(world::zone_with_id("Z1", 19));
+         w.m_messenger.m_sequence_number = 0;
+         w.enter("T1", "Z1", t2);
+         w.ack("T1", 1);
+     },
+     {"enter T1 17", "enter T1 19"},
+     {{"T1:Z1", "ADD 1"}},
+     "AA",
+     {"enter T1 19"}},
     {"ack_of_another_tag_or_unknown_number_is_ignored",
      [](world& w) {
          w.register_device("T1");
@@ -780,6 +809,19 @@ void enter_zones(world& _world, const std::string& _tag, unsigned int _count,
     }
 }
 
+// T1 in 257 zones, whose device answers the enters of its registration by _policy and is full;
+// then T1 leaves Z256, whose enter never went out. Enters never take the numbers that leaves
+// need, so the leave that gives the device room goes out at once.
+void leave_a_full_device(world& _world, device_model& _device,
+                         const device_model::policy& _policy) {
+    enter_zones(_world, "T1", 257, 100);
+    _world.register_device("T1");
+    _device.answer(_policy);
+    EXPECT_EQ(_world.device_state("T1"), "AA full");
+    _world.leave("T1", "Z256");
+    EXPECT_EQ(_world.frames().back(), "leave T1 356");
+}
+
 // Steps that the device of T1 answers as it is told; then every frame is acknowledged until
 // the device holds the zones its tag is in.
 struct device_case {
@@ -838,6 +880,21 @@ const device_case device_cases[] = {
          EXPECT_EQ(d.zones(), std::set<unsigned int>{19});
          w.leave("T1", "Z9");
      }},
+    // The device refuses the first enter and drops the others.
+    {"full_device_in_257_zones_gets_the_leave_and_its_enters_resume",
+     [](world& w, device_model& d) {
+         bool refused = false;
+         leave_a_full_device(w, d, [&](const device_model::frame&) {
+             const bool first = !refused;
+             refused = true;
+             return first ? device_model::refuse : device_model::miss;
+         });
+     }},
+    // Refused frames are answered: their numbers are free.
+    {"full_device_in_257_zones_refusing_every_enter_gets_the_leave_and_resumes",
+     [](world& w, device_model& d) {
+         leave_a_full_device(w, d, [](const device_model::frame&) { return device_model::refuse; });
+     }},
     {"leave_names_the_id_of_the_enter_resent_after_a_renumbering",
      [](world& w, device_model& d) {
          w.register_device("T1");
@@ -867,53 +924,166 @@ INSTANTIATE_TEST_SUITE_P(sequences, device_holdings, ::testing::ValuesIn(device_
                              return std::string(_info.param.name);
                          });
 
-// The numbers of T1's frames that wait for their acknowledgement, one entry a frame.
-std::multiset<unsigned int> waiting_numbers(const world& _world) {
-    std::multiset<unsigned int> numbers;
-    for (const auto& entry : _world.m_dispatcher->get_records()) {
-        const writable_zone_event& record = entry.second;
-        if (record.get_obj_uid() == "T1" &&
-            record.get_sending_status() != writable_zone_event::ACKED &&
-            record.get_seq_no() != writable_zone_event::NO_FRAME) {
-            numbers.insert(record.get_seq_no());
-        }
-    }
-    return numbers;
-}
-
-TEST(sequence_numbers, a_notice_waits_while_the_other_frames_of_its_device_hold_every_number) {
-    world w;
+TEST(sequence_numbers,
+     enters_leave_numbers_for_leaves_and_a_freed_one_goes_to_the_longest_waiting) {
+    // Long enough that no frame's wait ends while the test runs.
+    world w(400ms);
     enter_zones(w, "T1", 257, 100);
     w.register_device("T1");
-    ASSERT_EQ(w.frame_count(), 256u);
+    const std::size_t enters = tvk::device_numbers::ENTER_NUMBERS;
+    ASSERT_EQ(w.frame_count(), enters);
     std::set<unsigned int> sent;
     for (const auto& frame : w.m_messenger.m_frames) {
         sent.insert(frame.seq_no);
     }
-    EXPECT_EQ(sent.size(), 256u);
+    EXPECT_EQ(sent.size(), enters);
     // Due, not stamped, its timer running.
-    EXPECT_EQ(w.record("T1:Z256"), "ADD 0");
-    EXPECT_EQ(w.record_of("T1:Z256").get_seq_no(), writable_zone_event::NO_FRAME);
+    EXPECT_EQ(w.record("T1:Z192"), "ADD 0");
+    EXPECT_EQ(w.record_of("T1:Z192").get_seq_no(), writable_zone_event::NO_FRAME);
 
-    const auto sent_for = [&](unsigned int _zone_id, std::size_t _from) {
-        const auto& frames = w.m_messenger.m_frames;
-        return std::any_of(
-            frames.begin() + static_cast<long>(_from), frames.end(),
-            [&](const recording_messenger::frame& _frame) { return _frame.zone_id == _zone_id; });
-    };
-    // The resends keep every number held.
-    ASSERT_TRUE(w.run_until([&] { return w.frame_count() >= 512; }));
-    EXPECT_FALSE(sent_for(356, 0));
-    EXPECT_EQ(w.record("T1:Z256"), "ADD 0");
+    // Nothing is answered: the resends wait too, as every frame holds its number.
+    w.run_for(2 * w.m_period + 50ms);
+    ASSERT_EQ(w.frame_count(), enters);
+    w.leave("T1", "Z005");
+    EXPECT_EQ(w.frames(enters), strings{"leave T1 105"});
 
-    // An acknowledgement frees a number; a tick sends the notice under a free one.
+    // The number freed goes to the notice that has waited longest, not to a resend.
     w.ack("T1", w.record_of("T1:Z000").get_seq_no());
     EXPECT_EQ(w.record("T1:Z000"), "ACKED 0");
-    ASSERT_TRUE(w.run_until([&] { return sent_for(356, 0); }));
-    EXPECT_EQ(w.record("T1:Z256"), "ADD 1");
-    const auto numbers = waiting_numbers(w);
-    EXPECT_EQ(numbers.size(), 256u);
-    EXPECT_EQ(std::set<unsigned int>(numbers.begin(), numbers.end()).size(), numbers.size());
+    const std::size_t before = w.frame_count();
+    const auto enters_since = [&] {
+        strings texts;
+        for (const std::string& text : w.frames(before)) {
+            if (text.compare(0, 5, "enter") == 0) {
+                texts.push_back(text);
+            }
+        }
+        return texts;
+    };
+    ASSERT_TRUE(w.run_until([&] { return !enters_since().empty(); }));
+    w.run_for(w.m_period);
+    EXPECT_EQ(enters_since(), strings{"enter T1 292"});
+    EXPECT_EQ(w.record("T1:Z192"), "ADD 1");
+
+    // Every frame sent holds its number, the leave's resends too, but the one acknowledged.
+    const tvk::device_numbers* numbers = w.m_dispatcher->get_numbers("T1");
+    ASSERT_NE(numbers, nullptr);
+    EXPECT_EQ(numbers->held_by_enters(), enters);
+    EXPECT_EQ(numbers->held(), w.frame_count() - 1);
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+// The device of T1 answering each frame late, 1 to 4 s of the service's 2.5 s period after it
+// got it, so often after the next resend, and missing every fifth frame (never two in a row
+// of one notice): each answer counts for the frame it answers, or for nothing.
+class late_device {
+public:
+    using frame = recording_messenger::frame;
+
+    explicit late_device(world& _world) : m_world(_world) {}
+
+    // Takes the frames sent since the last call, and gives the answers that are due.
+    void pump() {
+        const auto& frames = m_world.m_messenger.m_frames;
+        for (; m_next < frames.size(); ++m_next) {
+            const frame f = frames[m_next];
+            if (f.uid != "T1" || f.kind == frame::ack) {
+                continue;
+            }
+            const std::size_t n = m_taken++;
+            const auto notice = std::make_pair(f.kind, f.zone_id);
+            if (n % 5 == 2 && m_missed.count(notice) == 0) {
+                m_missed.insert(notice);
+                continue;
+            }
+            m_missed.erase(notice);
+            if (f.kind == frame::enter) {
+                m_zones.insert(f.zone_id);
+            } else {
+                m_zones.erase(f.zone_id);
+            }
+            const auto late = m_world.m_period * (1 + static_cast<int>(n % 4)) * 2 / 5;
+            m_answers.emplace(f.sent_at + late, f.seq_no);
+        }
+        const auto now = std::chrono::steady_clock::now();
+        while (!m_answers.empty() && m_answers.begin()->first <= now) {
+            const unsigned int seq_no = m_answers.begin()->second;
+            m_answers.erase(m_answers.begin());
+            m_world.ack("T1", seq_no);
+        }
+    }
+
+    void reboot() {
+        m_zones.clear();
+        m_world.reboot("T1");
+    }
+
+    const std::set<unsigned int>& zones() const { return m_zones; }
+
+private:
+    world& m_world;
+    std::size_t m_next = 0;
+    std::size_t m_taken = 0;
+    std::set<std::pair<frame::kind_t, unsigned int>> m_missed;
+    std::multimap<std::chrono::steady_clock::time_point, unsigned int> m_answers;
+    std::set<unsigned int> m_zones;
+};
+
+TEST(sequence_numbers, a_device_answering_late_and_missing_frames_ends_holding_its_tags_zones) {
+    world w;
+    device_model expected(w, "T1");
+    late_device d(w);
+    enter_zones(w, "T1", 300, 100);
+    w.register_device("T1");
+    const auto pump_for = [&](std::chrono::milliseconds _duration) {
+        w.run_until(
+            [&] {
+                d.pump();
+                return false;
+            },
+            _duration);
+    };
+    pump_for(3 * world::period);
+    d.reboot();
+    pump_for(2 * world::period);
+    for (const char* zone : {"Z010", "Z011", "Z150", "Z151", "Z299"}) {
+        w.leave("T1", zone);
+    }
+    const auto left_alone = [&] {
+        for (const auto& entry : w.m_dispatcher->get_records()) {
+            if (entry.second.get_sending_status() == writable_zone_event::REMOVE) {
+                return false;
+            }
+        }
+        return true;
+    };
+    EXPECT_TRUE(w.run_until(
+        [&] {
+            d.pump();
+            return d.zones() == expected.expected() && left_alone();
+        },
+        10s))
+        << d.zones().size();
+    // Late answers still to come change nothing.
+    pump_for(6 * world::period);
+    EXPECT_EQ(d.zones(), expected.expected());
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+// 300 zones, so more enters than numbers: a notice that waits for one is sent once one is
+// free, without a heartbeat.
+TEST(sequence_numbers, a_device_silent_for_eight_periods_gets_every_zone_once_it_answers) {
+    world w;
+    device_model d(w, "T1");
+    enter_zones(w, "T1", 300, 100);
+    w.register_device("T1");
+    const auto silent_until = std::chrono::steady_clock::now() + 8 * world::period;
+    w.run_until([&] {
+        d.answer([](const device_model::frame&) { return device_model::miss; });
+        return std::chrono::steady_clock::now() >= silent_until;
+    });
+    EXPECT_TRUE(d.settle()) << d.zones().size();
+    EXPECT_EQ(d.zones().size(), 300u);
     EXPECT_EQ(w.m_loop_errors, strings{});
 }
 
@@ -1053,8 +1223,8 @@ TEST(device_walks, a_zone_that_cannot_be_described_does_not_hold_back_the_other_
     EXPECT_EQ(w.frames(1), strings{"enter T1 18"});
 
     // The leave that makes room resumes the due enters, the describable ones at least.
-    w.leave("T1", "Z2");
     w.nack("T1");
+    w.leave("T1", "Z2");
     w.enter("T1", "Z3");
     w.set_zone(world::zone_with_id("Z3", 19));
     w.ack("T1", w.record_of("T1:Z2").get_seq_no());

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <boost/optional.hpp>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+
+namespace tvk {
+
+// The one-byte sequence numbers of one device: those that its frames hold, and the notices
+// that wait for one. A frame holds its number from its send until it is answered or its longest
+// wait has passed, so that a late answer can only be taken for the frame that carried its
+// number. Enters hold at most ENTER_NUMBERS of them: the others are there for leaves, which a
+// full device needs to get room again. Free numbers go to the waiting notices in turn, leaves
+// first. Plain bookkeeping: no I/O, no timers.
+class device_numbers {
+public:
+    using clock = std::chrono::steady_clock;
+
+    // Leaves come first in the waiting order.
+    enum kind : int { leave = 0, enter = 1 };
+
+    // A frame that waits for its answer.
+    struct frame {
+        std::string uid;  // of its record; empty for a frame that nothing tracks
+        kind what;
+        clock::time_point until;
+        std::uint64_t serial;
+    };
+
+    // Whether the notice of _kind of the record _uid still waits in the place _ticket.
+    using still_waits =
+        std::function<bool(kind _kind, std::uint64_t _ticket, const std::string& _uid)>;
+
+    static constexpr unsigned int NUMBERS = 0x100;
+    static constexpr unsigned int ENTER_NUMBERS = 192;
+
+    // Frees the numbers of the frames whose wait ended by _now.
+    void release_expired(clock::time_point _now);
+    bool is_held(unsigned int _seq_no) const { return m_held.count(_seq_no) != 0; }
+    // _seq_no, which must be free, is held by a frame of _kind of the record _uid until _until.
+    void hold(unsigned int _seq_no, kind _kind, const std::string& _uid, clock::time_point _until);
+    // The frame that held _seq_no, whose number is free again; none when no frame held it.
+    boost::optional<frame> answer(unsigned int _seq_no);
+
+    // Whether a notice of _kind of the record _uid may take a number now: a free one is left
+    // after those that the notices waiting before it are to get. A notice that may not takes,
+    // or keeps, a place in the line through *_ticket (0: none yet); without _ticket it cannot
+    // wait. A place lasts while _still_waits says so.
+    bool may_take(kind _kind, const std::string& _uid, std::uint64_t* _ticket,
+                  const still_waits& _still_waits);
+    // Forgets the places of the notices that no longer wait; true when nothing is held and
+    // nothing waits.
+    bool forget_stale(const still_waits& _still_waits);
+    void clear_waiting() { m_waiting.clear(); }
+
+    std::size_t held() const { return m_held.size(); }
+    std::size_t held_by_enters() const { return m_enters_held; }
+    const std::map<unsigned int, frame>& frames() const { return m_held; }
+
+private:
+    typedef std::tuple<int, std::uint64_t, std::string> place;
+
+    std::map<unsigned int, frame> m_held;
+    // The frames in the order they were sent, which is the order their waits end in; an entry
+    // whose frame was answered is dropped when its turn comes.
+    std::deque<std::pair<unsigned int, std::uint64_t>> m_by_age;
+    std::size_t m_enters_held = 0;
+    std::uint64_t m_last_serial = 0;
+    std::set<place> m_waiting;
+    std::uint64_t m_last_ticket = 0;
+};
+
+}  // namespace tvk

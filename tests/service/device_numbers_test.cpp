@@ -1,0 +1,139 @@
+// The sequence numbers of one device, on their own: which frames hold them, for how long, and
+// in which order the waiting notices get the free ones.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "device_numbers.hpp"
+
+using tvk::device_numbers;
+using namespace std::chrono_literals;
+
+namespace {
+
+const device_numbers::clock::time_point t0{};
+
+// Notices that wait as long as their records say so.
+class line {
+public:
+    // Whether the notice of _uid may take a number; if so, it is sent and holds one until _until.
+    bool send(device_numbers::kind _kind, const std::string& _uid,
+              device_numbers::clock::time_point _until = t0 + 1h) {
+        std::uint64_t& ticket = m_tickets[_uid];
+        if (!m_numbers.may_take(_kind, _uid, &ticket, waits())) {
+            return false;
+        }
+        m_numbers.hold(m_next++ % device_numbers::NUMBERS, _kind, _uid, _until);
+        return true;
+    }
+    // _uid gives its place up, as a record that is parked or acknowledged does.
+    void give_up(const std::string& _uid) { m_gone.push_back(_uid); }
+
+    device_numbers::still_waits waits() {
+        return [this](device_numbers::kind, std::uint64_t _ticket, const std::string& _uid) {
+            for (const auto& gone : m_gone) {
+                if (gone == _uid) {
+                    return false;
+                }
+            }
+            return m_tickets[_uid] == _ticket;
+        };
+    }
+
+    device_numbers m_numbers;
+    unsigned int m_next = 0;
+
+private:
+    std::map<std::string, std::uint64_t> m_tickets;
+    std::vector<std::string> m_gone;
+};
+
+TEST(device_numbers, a_number_is_held_until_its_frame_is_answered_or_its_wait_ended) {
+    device_numbers numbers;
+    numbers.hold(7, device_numbers::enter, "T1:Z1", t0 + 10s);
+    numbers.hold(8, device_numbers::leave, "T1:Z2", t0 + 20s);
+    EXPECT_EQ(numbers.held(), 2u);
+    EXPECT_EQ(numbers.held_by_enters(), 1u);
+
+    const auto answered = numbers.answer(7);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answered->uid, "T1:Z1");
+    EXPECT_EQ(answered->what, device_numbers::enter);
+    EXPECT_FALSE(numbers.answer(7)) << "an answer counts once";
+    EXPECT_FALSE(numbers.answer(9));
+
+    // 7 goes to a later frame; the wait of the answered one must not free it.
+    numbers.hold(7, device_numbers::enter, "T1:Z3", t0 + 30s);
+    numbers.release_expired(t0 + 10s);
+    EXPECT_TRUE(numbers.is_held(7));
+    numbers.release_expired(t0 + 20s);
+    EXPECT_FALSE(numbers.is_held(8));
+    EXPECT_TRUE(numbers.is_held(7));
+    numbers.release_expired(t0 + 30s);
+    EXPECT_EQ(numbers.held(), 0u);
+    EXPECT_EQ(numbers.held_by_enters(), 0u);
+}
+
+TEST(device_numbers, enters_leave_room_for_leaves) {
+    line l;
+    for (unsigned int i = 0; i < device_numbers::ENTER_NUMBERS; ++i) {
+        ASSERT_TRUE(l.send(device_numbers::enter, "E" + std::to_string(i)));
+    }
+    EXPECT_FALSE(l.send(device_numbers::enter, "E-late"));
+    for (unsigned int i = device_numbers::ENTER_NUMBERS; i < device_numbers::NUMBERS; ++i) {
+        ASSERT_TRUE(l.send(device_numbers::leave, "L" + std::to_string(i)));
+    }
+    EXPECT_FALSE(l.send(device_numbers::leave, "L-late"));
+
+    // A freed number goes to the leave that waits, before the enter that waited longer.
+    l.m_numbers.answer(0);
+    EXPECT_FALSE(l.send(device_numbers::enter, "E-late"));
+    EXPECT_TRUE(l.send(device_numbers::leave, "L-late"));
+}
+
+TEST(device_numbers, free_numbers_go_to_the_waiting_notices_in_turn) {
+    line l;
+    for (unsigned int i = 0; i < device_numbers::ENTER_NUMBERS; ++i) {
+        ASSERT_TRUE(l.send(device_numbers::enter, "E" + std::to_string(i)));
+    }
+    EXPECT_FALSE(l.send(device_numbers::enter, "first"));
+    EXPECT_FALSE(l.send(device_numbers::enter, "second"));
+    EXPECT_FALSE(l.send(device_numbers::enter, "third"));
+
+    l.m_numbers.answer(0);
+    // The later ones ask first, and wait.
+    EXPECT_FALSE(l.send(device_numbers::enter, "third"));
+    EXPECT_FALSE(l.send(device_numbers::enter, "E5"));  // a resend queues behind them
+    EXPECT_TRUE(l.send(device_numbers::enter, "first"));
+
+    // A notice that gave its place up holds nobody back.
+    l.m_numbers.answer(1);
+    l.give_up("second");
+    EXPECT_TRUE(l.send(device_numbers::enter, "third"));
+
+    // A notice that cannot wait gets a number only when none waits for it.
+    l.m_numbers.answer(2);
+    EXPECT_FALSE(l.m_numbers.may_take(device_numbers::enter, "", nullptr, l.waits()));
+    EXPECT_TRUE(l.send(device_numbers::enter, "E5"));
+    l.m_numbers.answer(3);
+    EXPECT_TRUE(l.m_numbers.may_take(device_numbers::enter, "", nullptr, l.waits()));
+}
+
+TEST(device_numbers, is_unused_once_nothing_is_held_and_nobody_waits) {
+    line l;
+    for (unsigned int i = 0; i < device_numbers::ENTER_NUMBERS; ++i) {
+        ASSERT_TRUE(l.send(device_numbers::enter, "E" + std::to_string(i), t0 + 1s));
+    }
+    EXPECT_FALSE(l.send(device_numbers::enter, "waiting"));
+    l.m_numbers.release_expired(t0 + 1s);
+    EXPECT_FALSE(l.m_numbers.forget_stale(l.waits()));
+    l.give_up("waiting");
+    EXPECT_TRUE(l.m_numbers.forget_stale(l.waits()));
+}
+
+}  // namespace
