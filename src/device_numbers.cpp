@@ -25,7 +25,7 @@ void device_numbers::release_expired(clock::time_point _now) {
 void device_numbers::hold(unsigned int _seq_no, kind _kind, const std::string& _uid,
                           clock::time_point _until) {
     const std::uint64_t serial = ++m_last_serial;
-    m_held[_seq_no] = frame{_uid, _kind, _until, serial};
+    m_held[_seq_no] = frame{_uid, _kind, _until, serial, false};
     m_by_age.emplace_back(_seq_no, serial);
     if (_kind == enter) {
         ++m_enters_held;
@@ -43,6 +43,13 @@ boost::optional<device_numbers::frame> device_numbers::answer(unsigned int _seq_
     }
     m_held.erase(found);
     return answered;
+}
+
+void device_numbers::supersede(unsigned int _seq_no, const std::string& _uid) {
+    const auto found = m_held.find(_seq_no);
+    if (found != m_held.end() && found->second.uid == _uid) {
+        found->second.superseded = true;
+    }
 }
 
 bool device_numbers::may_take(kind _kind, const std::string& _uid, std::uint64_t* _ticket,

@@ -32,6 +32,8 @@ public:
         kind what;
         clock::time_point until;
         std::uint64_t serial;
+        // A later frame of its record took its place: its answer counts for nothing.
+        bool superseded;
     };
 
     // Whether the notice of _kind of the record _uid still waits in the place _ticket.
@@ -48,6 +50,8 @@ public:
     void hold(unsigned int _seq_no, kind _kind, const std::string& _uid, clock::time_point _until);
     // The frame that held _seq_no, whose number is free again; none when no frame held it.
     boost::optional<frame> answer(unsigned int _seq_no);
+    // The frame of the record _uid that holds _seq_no, if any, is superseded.
+    void supersede(unsigned int _seq_no, const std::string& _uid);
 
     // Whether a notice of _kind of the record _uid may take a number now: a free one is left
     // after those that the notices waiting before it are to get. A notice that may not takes,

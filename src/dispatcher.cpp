@@ -245,11 +245,9 @@ void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp
         return;
     }
     const auto found = m_w_events.find(frame->uid);
-    if (found == m_w_events.end() || found->second.get_obj_uid() != _tag) {
-        return;
-    }
-    writable_zone_event& record = found->second;
-    if (frame_waits(record) && record.get_seq_no() == _seq_no) {
+    const bool claimed = found != m_w_events.end() && found->second.get_obj_uid() == _tag;
+    if (claimed && frame_waits(found->second) && found->second.get_seq_no() == _seq_no) {
+        writable_zone_event& record = found->second;
         if (record.get_sending_status() == writable_zone_event::ADD) {
             record.set_sending_status(writable_zone_event::ACKED)
                 .stop_timer()
@@ -257,13 +255,15 @@ void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp
             return;
         }
         m_w_events.erase(found);
-        on_leave_acknowledged(_tag, _ts);
-    } else if (record.get_leave_seq_no() == _seq_no) {
+    } else if (claimed && found->second.get_leave_seq_no() == _seq_no) {
         // A leave sent before the enter that the record has due now: the enter stays due.
-        record.set_leave_seq_no(NO_FRAME);
-        on_leave_acknowledged(_tag, _ts);
+        found->second.set_leave_seq_no(NO_FRAME);
+    } else if (frame->what != device_numbers::leave || frame->superseded) {
+        // A superseded frame: its answer counts for nothing.
+        return;
     }
-    // Otherwise a superseded frame of the record: its answer counts for nothing.
+    // A leave acknowledged, also once its record gave it up: the device has room.
+    on_leave_acknowledged(_tag, _ts);
 }
 
 void dispatcher::on_leave_acknowledged(const std::string& _tag, timestamp _ts) {
@@ -507,6 +507,9 @@ void dispatcher::hold_number(const std::string& _tag, device_numbers::kind _kind
     }
     _record->set_seq_no(seq_no);
     if (_kind == device_numbers::leave) {
+        if (_record->get_leave_seq_no() != NO_FRAME) {
+            numbers_of(_tag).supersede(_record->get_leave_seq_no(), _record->get_uid());
+        }
         _record->set_leave_seq_no(seq_no);
     } else if (_record->get_leave_seq_no() == seq_no) {
         // Free to take, so that leave's wait is over: its answer can no longer come.

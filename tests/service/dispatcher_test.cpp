@@ -1146,6 +1146,28 @@ TEST(delivery_timer, unacknowledged_leave_goes_out_five_times_then_is_forgotten)
     EXPECT_EQ(w.m_loop_errors, strings{});
 }
 
+// The device answers a leave later than the give-up tick: its latest leave all the same, so
+// the device has room; the answer to a leave superseded by that one is not.
+TEST(delivery_timer, a_leave_acknowledged_once_it_was_given_up_frees_a_full_device) {
+    world w;
+    w.register_device("T1");
+    w.enter("T1", "Z1");
+    w.ack_last("T1");
+    w.enter("T1", "Z2");
+    w.nack("T1");
+    w.leave("T1", "Z1");
+    ASSERT_TRUE(w.run_until([&] { return w.record("T1:Z1") == "none"; }));
+    const std::size_t sent = w.frame_count();
+    ASSERT_EQ(w.frames(sent - 2), (strings{"leave T1 17", "leave T1 17"}));
+
+    w.ack("T1", w.m_messenger.m_frames[sent - 2].seq_no);
+    EXPECT_EQ(w.device_state("T1"), "AA full");
+    w.ack("T1", w.m_messenger.m_frames[sent - 1].seq_no);
+    EXPECT_EQ(w.device_state("T1"), "AA");
+    EXPECT_EQ(w.frames(sent), strings{"enter T1 18"});
+    EXPECT_EQ(w.record("T1:Z2"), "ADD 1");
+}
+
 TEST(delivery_timer, stale_acknowledgement_after_a_resend_is_ignored) {
     world w;
     w.register_device("T1");
