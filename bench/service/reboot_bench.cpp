@@ -1,9 +1,10 @@
 // A reboot of a tag in 1 000 zones: from the "NA" notice to the end of its walk, the post that
 // acknowledges a registration queued after the notice. The walk posts the enters that can wait
-// for their acknowledgements at once, one a sequence number (256); the others stay due for
-// the ticks. Against as many bare POSTs to the same server; once with the tag alone and once
-// among 100 000 zone events of other tags, over which the dispatcher walks too. Between
-// reboots a refusal from the device parks its enters, so that no resend mixes in. The walks
+// for their answers at once, as many as enters may hold sequence numbers (192); the others
+// stay due for the ticks. Against as many bare POSTs to the same server; once with the tag
+// alone and once among 100 000 zone events of other tags, over which the dispatcher walks too.
+// Between reboots the device refuses every enter posted, which parks the enters, so that no
+// resend mixes in, and frees their numbers for the next walk. The walks
 // are also timed alone: a reboot of a registered tag in no zone, and an acknowledgement that
 // matches no record, each up to the post that acknowledges a registration queued after it.
 
@@ -11,6 +12,7 @@
 #include <iostream>
 
 #include "bench_support.hpp"
+#include "device_numbers.hpp"
 
 namespace bench {
 
@@ -19,8 +21,8 @@ namespace {
 const std::string zone_type = "room";
 const std::string rebooter = "rebooter";
 const std::string rebooter_mac = "AA:BB:CC:DD:EE:01";
-// The frames of one device that may wait for their acknowledgements: one a sequence number.
-const std::size_t waiting_frames = 256;
+// The enters of one device that may wait for their answers at once.
+const std::size_t waiting_frames = tvk::device_numbers::ENTER_NUMBERS;
 
 struct variant_result {
     std::vector<double> service;  // seconds to the end of the walk
@@ -98,8 +100,9 @@ public:
                                                        std::vector<std::string>{zone_type});
         m_service->wait_until_running(600s);
         // The registration is acknowledged, then the enters of the tag go out.
+        const std::size_t registered = m_posts.count();
         register_device(rebooter, 1 + m_enters);
-        park();
+        park(registered + 1);
         register_device("idle", 1);
         register_device("marker", 1);
     }
@@ -112,7 +115,7 @@ public:
         m_result.service.push_back(time_to_marker(m_publisher, m_posts, "notify",
                                                   test_support::site::device_notify("NA", rebooter),
                                                   "marker", m_enters));
-        park();
+        park(before);
         check_enters(m_posts, before, m_enters);
         // The mean of the floors before and after brackets the reboot in time.
         std::this_thread::sleep_for(200ms);
@@ -143,10 +146,19 @@ private:
         }
     }
 
-    // A refusal parks the enters, so that no resend mixes in.
-    void park() {
-        m_publisher.publish(
-            "user_msg", test_support::site::user_msg(rebooter, refusal_frame(1, 1), rebooter_mac));
+    // Refuses each of the walk's enters, the posts from _from on: a refusal parks the enters,
+    // so that no resend mixes in, and frees the number of the frame refused.
+    void park(std::size_t _from) {
+        for (const auto& body : m_posts.bodies(_from, _from + m_enters)) {
+            const std::size_t hex = body.find("\"hex\":\"");
+            if (hex == std::string::npos) {
+                throw failure("a post without a frame: " + body);
+            }
+            const auto seq_no =
+                static_cast<unsigned int>(std::stoul(body.substr(hex + 7 + 8, 2), nullptr, 16));
+            m_publisher.publish("user_msg", test_support::site::user_msg(
+                                                rebooter, refusal_frame(seq_no, 1), rebooter_mac));
+        }
     }
 
     std::size_t m_zones;
