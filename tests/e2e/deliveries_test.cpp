@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -19,14 +21,24 @@ namespace {
 
 // The device of one tag as the service's peer sees it: it reads the enter and leave frames
 // posted for it, in order, holds the zone ids that they name, and acknowledges each on the
-// stream, but an enter that it is told to miss.
+// stream, but an enter that it is told to miss; at once, or late when told so.
 class device {
 public:
+    using clock = std::chrono::steady_clock;
+
     device(test_support::location_site& _site, std::string _uid)
         : m_site(_site), m_uid(std::move(_uid)) {}
 
     // The next enter frame is lost on its way, as out of range.
     void miss_next_enter() { m_miss_next_enter = true; }
+
+    // From now on the answer to the n-th frame taken (from 0) comes _late(n) after the frame,
+    // and one frame in _miss_every is lost, but never two in a row of one notice.
+    void answer_late(std::function<std::chrono::milliseconds(std::size_t)> _late,
+                     std::size_t _miss_every) {
+        m_late = std::move(_late);
+        m_miss_every = _miss_every;
+    }
 
     // The device loses every zone it held and tells so.
     void reboot() {
@@ -36,14 +48,10 @@ public:
 
     // Answers the frames posted until the device holds _zones; false at the deadline.
     bool answer_until(const std::set<unsigned int>& _zones, std::chrono::milliseconds _timeout) {
-        return m_site.wait_for_frames(
-            [&](const std::vector<test_support::posted_frame>& _frames) {
-                for (; m_next < _frames.size(); ++m_next) {
-                    take(_frames[m_next]);
-                }
-                return m_zones == _zones;
-            },
-            _timeout);
+        return answer([&] { return m_zones == _zones; }, _timeout);
+    }
+    void answer_for(std::chrono::milliseconds _duration) {
+        answer([] { return false; }, _duration);
     }
 
     const std::set<unsigned int>& zones() const { return m_zones; }
@@ -51,6 +59,18 @@ public:
     unsigned int missed_zone() const { return m_missed_zone; }
 
 private:
+    bool answer(const std::function<bool()>& _done, std::chrono::milliseconds _timeout) {
+        return m_site.wait_for_frames(
+            [&](const std::vector<test_support::posted_frame>& _frames) {
+                for (; m_next < _frames.size(); ++m_next) {
+                    take(_frames[m_next]);
+                }
+                send_due_answers();
+                return _done();
+            },
+            _timeout);
+    }
+
     static unsigned int field(const std::string& _hex, std::size_t _offset, std::size_t _size) {
         return static_cast<unsigned int>(std::stoul(_hex.substr(_offset, _size), nullptr, 16));
     }
@@ -61,20 +81,38 @@ private:
             return;  // another device's, or an acknowledgement
         }
         const std::string type = hex.substr(0, 4);
-        if (type == "0401") {
-            const unsigned int zone_id = field(hex, 18, 4);
-            if (m_miss_next_enter) {
-                m_miss_next_enter = false;
-                m_missed_zone = zone_id;
-                return;
-            }
-            m_zones.insert(zone_id);
-        } else if (type == "0402") {
-            m_zones.erase(field(hex, 14, 4));
-        } else {
+        const bool enter = type == "0401";
+        if (!enter && type != "0402") {
             return;
         }
-        m_site.publish("user_msg", site::user_msg(m_uid, ack_frame(field(hex, 8, 2))));
+        const unsigned int zone_id = enter ? field(hex, 18, 4) : field(hex, 14, 4);
+        if (enter && m_miss_next_enter) {
+            m_miss_next_enter = false;
+            m_missed_zone = zone_id;
+            return;
+        }
+        const std::size_t n = m_taken++;
+        const auto notice = std::make_pair(enter, zone_id);
+        if (m_miss_every != 0 && n % m_miss_every == m_miss_every / 2 &&
+            m_missed.insert(notice).second) {
+            return;
+        }
+        m_missed.erase(notice);
+        if (enter) {
+            m_zones.insert(zone_id);
+        } else {
+            m_zones.erase(zone_id);
+        }
+        const auto late = m_late ? m_late(n) : std::chrono::milliseconds::zero();
+        m_answers.emplace(clock::now() + late, field(hex, 8, 2));
+    }
+
+    void send_due_answers() {
+        const auto now = clock::now();
+        while (!m_answers.empty() && m_answers.begin()->first <= now) {
+            m_site.publish("user_msg", site::user_msg(m_uid, ack_frame(m_answers.begin()->second)));
+            m_answers.erase(m_answers.begin());
+        }
     }
 
     test_support::location_site& m_site;
@@ -83,7 +121,31 @@ private:
     std::set<unsigned int> m_zones;
     bool m_miss_next_enter = false;
     unsigned int m_missed_zone = 0;
+    std::function<std::chrono::milliseconds(std::size_t)> m_late;
+    std::size_t m_miss_every = 0;
+    std::size_t m_taken = 0;
+    std::set<std::pair<bool, unsigned int>> m_missed;
+    std::multimap<clock::time_point, unsigned int> m_answers;
 };
+
+std::string zone_uid(unsigned int _index) {
+    char uid[16];
+    std::snprintf(uid, sizeof(uid), "Z%03u", _index);
+    return uid;
+}
+
+// A tag T1 in 300 zones Z000, Z001... with the ids 100, 101...; gives the ids.
+std::set<unsigned int> in_300_zones(service_site& _world) {
+    _world.site.set_trackable_objects(site::list({site::tag("T1", "AA:01")}));
+    Json::Value zones(Json::arrayValue);
+    std::set<unsigned int> ids;
+    for (unsigned int i = 0; i < 300; ++i) {
+        zones.append(site::zone(zone_uid(i), 100 + i, "restricted", {{"T1", 1700000000}}));
+        ids.insert(100 + i);
+    }
+    _world.site.set_zones(zones);
+    return ids;
+}
 
 // Within a few delivery periods of the binary (2.5 s).
 constexpr std::chrono::milliseconds delivery_deadline = 20s;
@@ -94,16 +156,7 @@ constexpr std::chrono::milliseconds delivery_deadline = 20s;
 // for that frame only, or the missed one is never sent again.
 TEST(e2e_deliveries, a_rebooted_device_in_300_zones_that_misses_one_enter_ends_holding_all_300) {
     service_site world;
-    world.site.set_trackable_objects(site::list({site::tag("T1", "AA:01")}));
-    Json::Value zones(Json::arrayValue);
-    std::set<unsigned int> ids;
-    for (unsigned int i = 0; i < 300; ++i) {
-        char uid[16];
-        std::snprintf(uid, sizeof(uid), "Z%03u", i);
-        zones.append(site::zone(uid, 100 + i, "restricted", {{"T1", 1700000000}}));
-        ids.insert(100 + i);
-    }
-    world.site.set_zones(zones);
+    const std::set<unsigned int> ids = in_300_zones(world);
     auto service = world.start_and_wait_until_initialized();
 
     device t1(world.site, "T1");
@@ -116,6 +169,32 @@ TEST(e2e_deliveries, a_rebooted_device_in_300_zones_that_misses_one_enter_ends_h
     // The walk goes in uid order: Z000 first.
     EXPECT_EQ(t1.missed_zone(), 100u);
     EXPECT_EQ(t1.zones(), ids);
+
+    ASSERT_TRUE(service->stop(SIGTERM));
+    EXPECT_EQ(service->exit_code(), 0);
+}
+
+// The answers come after the resend as often as not; each counts for the frame that it answers
+// or for nothing, whatever the frames sent in between.
+TEST(e2e_deliveries, a_device_answering_late_and_missing_frames_ends_holding_its_tags_zones) {
+    service_site world;
+    std::set<unsigned int> ids = in_300_zones(world);
+    auto service = world.start_and_wait_until_initialized();
+
+    device t1(world.site, "T1");
+    t1.answer_late([](std::size_t _n) { return std::chrono::milliseconds(1000 * (1 + _n % 4)); },
+                   5);
+    world.site.publish("user_msg", site::user_msg("T1", "0405000101", "AA:01"));
+    ASSERT_TRUE(t1.answer_until(ids, 60s)) << t1.zones().size();
+
+    t1.reboot();
+    t1.answer_for(3s);
+    for (const unsigned int i : {10u, 11u, 150u, 151u, 299u}) {
+        world.site.publish("zone_event",
+                           site::zone_event("T1", zone_uid(i), "restricted", "leave", 1700000100));
+        ids.erase(100 + i);
+    }
+    EXPECT_TRUE(t1.answer_until(ids, 60s)) << t1.zones().size();
 
     ASSERT_TRUE(service->stop(SIGTERM));
     EXPECT_EQ(service->exit_code(), 0);
