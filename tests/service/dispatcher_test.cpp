@@ -973,6 +973,29 @@ TEST(sequence_numbers,
     EXPECT_EQ(w.m_loop_errors, strings{});
 }
 
+// A device's numbers outlive its records, not its frames' waits: a long-running service does
+// not keep them for every device it ever sent a frame to.
+TEST(sequence_numbers, devices_whose_frames_were_answered_are_forgotten) {
+    world w;
+    for (int i = 0; i <= 128; ++i) {
+        const std::string tag = "D" + std::to_string(i);
+        w.set_tag(tag, std::string("AA"));
+        w.register_device(tag);
+        w.enter(tag, "Z1");
+        if (i % 2 == 0) {
+            w.ack_last(tag);
+        } else {
+            w.nack(tag);
+        }
+        if (i == 127) {
+            ASSERT_NE(w.m_dispatcher->get_numbers("D0"), nullptr);
+        }
+    }
+    EXPECT_EQ(w.m_dispatcher->get_numbers("D0"), nullptr);
+    EXPECT_EQ(w.m_dispatcher->get_numbers("D1"), nullptr);
+    EXPECT_NE(w.m_dispatcher->get_numbers("D128"), nullptr);
+}
+
 // The device of T1 answering each frame late, 1 to 4 s of the service's 2.5 s period after it
 // got it, so often after the next resend, and missing every fifth frame (never two in a row
 // of one notice): each answer counts for the frame it answers, or for nothing.
