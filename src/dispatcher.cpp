@@ -55,7 +55,9 @@ dispatcher::dispatcher(libs::core::events_loop& _loop, context::writable_context
     , m_context(_context)
     , m_logger(_logger)
     , m_messenger(_messenger)
-    , m_delivery_period(_delivery_period) {
+    , m_delivery_period(_delivery_period)
+    , m_still_waits([this](device_numbers::kind _kind, std::uint64_t _ticket,
+                           const std::string& _uid) { return still_waits(_kind, _ticket, _uid); }) {
     m_messenger.set_on_reboot([this](const std::string& _tag) { on_reboot(_tag); });
     m_messenger.set_on_heartbeat([this](const std::string& _tag) { on_heartbeat(_tag); });
     m_messenger.set_on_ack([this](const std::string& _tag, unsigned int _seq_no, timestamp _ts) {
@@ -481,12 +483,8 @@ void dispatcher::send_untracked_enter(const context::zone_event& _event) {
 bool dispatcher::take_number(const std::string& _tag, device_numbers::kind _kind,
                              writable_zone_event* _record) {
     device_numbers& numbers = numbers_of(_tag);
-    const auto waits = [this](device_numbers::kind _what, std::uint64_t _ticket,
-                              const std::string& _uid) {
-        return still_waits(_what, _ticket, _uid);
-    };
     if (!numbers.may_take(_kind, _record != nullptr ? _record->get_uid() : std::string(),
-                          _record != nullptr ? _record->wait_ticket() : nullptr, waits)) {
+                          _record != nullptr ? _record->wait_ticket() : nullptr, m_still_waits)) {
         return false;
     }
     // The messenger numbers a frame with the number after its last one; one is free.
@@ -499,16 +497,17 @@ bool dispatcher::take_number(const std::string& _tag, device_numbers::kind _kind
 void dispatcher::hold_number(const std::string& _tag, device_numbers::kind _kind,
                              writable_zone_event* _record) {
     const unsigned int seq_no = m_messenger.get_last_sequence_number();
+    device_numbers& numbers = numbers_of(_tag);
     // An answer may come as late as the last resend's time-out after it.
-    numbers_of(_tag).hold(seq_no, _kind, _record != nullptr ? _record->get_uid() : std::string(),
-                          device_numbers::clock::now() + MAX_ATTEMPTS * m_delivery_period);
+    numbers.hold(seq_no, _kind, _record != nullptr ? _record->get_uid() : std::string(),
+                 device_numbers::clock::now() + MAX_ATTEMPTS * m_delivery_period);
     if (_record == nullptr) {
         return;
     }
     _record->set_seq_no(seq_no);
     if (_kind == device_numbers::leave) {
         if (_record->get_leave_seq_no() != NO_FRAME) {
-            numbers_of(_tag).supersede(_record->get_leave_seq_no(), _record->get_uid());
+            numbers.supersede(_record->get_leave_seq_no(), _record->get_uid());
         }
         _record->set_leave_seq_no(seq_no);
     } else if (_record->get_leave_seq_no() == seq_no) {
@@ -523,13 +522,9 @@ device_numbers& dispatcher::numbers_of(const std::string& _tag) {
     if (found == m_numbers.end()) {
         if (m_numbers.size() >= 2 * std::max(m_numbers_kept, NUMBERS_KEPT_AT_LEAST)) {
             // Devices that went quiet: their entries go, at a cost spread over the new ones.
-            const auto waits = [this](device_numbers::kind _what, std::uint64_t _ticket,
-                                      const std::string& _uid) {
-                return still_waits(_what, _ticket, _uid);
-            };
             for (auto it = m_numbers.begin(); it != m_numbers.end();) {
                 it->second.release_expired(now);
-                it = it->second.forget_stale(waits) ? m_numbers.erase(it) : std::next(it);
+                it = it->second.forget_stale(m_still_waits) ? m_numbers.erase(it) : std::next(it);
             }
             m_numbers_kept = m_numbers.size();
         }

@@ -143,6 +143,7 @@ private:
     records m_w_events;
     messenger& m_messenger;
     std::chrono::milliseconds m_delivery_period;
+    const device_numbers::still_waits m_still_waits;
     // By tag; a device's entry outlives its records, as the numbers of its frames do.
     std::unordered_map<std::string, device_numbers> m_numbers;
     // How many entries the last look for unused ones left.
