@@ -114,6 +114,14 @@ void context_updater::initialize_devices() {
 bool context_updater::tag_still_has_mac(const context::device& _device) const {
     const auto tag = m_context.get_trackable_objects().try_get(_device.get_uid());
     if (!tag) {
+        // A tag whose element was skipped at the load is still on the server.
+        const auto& skipped = m_context.get_skipped_trackable_objects();
+        if (skipped.uids.count(_device.get_uid()) != 0) {
+            TVK_THROW("its element of the tag list was skipped");
+        }
+        if (skipped.unknown_uids) {
+            TVK_THROW("an element of the tag list was skipped whose uid cannot be read");
+        }
         return false;
     }
     if (tag->has_malformed_node()) {

@@ -55,7 +55,8 @@ private:
     void initialize_devices();
     std::vector<context::device> read_stored_devices();
     // Whether the tag of _device still has a node with the device's MAC address; raises what
-    // the tag's getters raise, and for a "node" that is not an object.
+    // the tag's getters raise, for a "node" that is not an object, and for a tag that may be
+    // one whose element the load skipped.
     bool tag_still_has_mac(const context::device& _device) const;
 
     // Destroyed in reverse order: the subscriptions, then the synchroniser.

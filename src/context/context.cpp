@@ -18,6 +18,14 @@ const context::trackable_objects& context::get_trackable_objects() const {
     return m_trackable_objects->get_objects();
 }
 
+const context::trackable_objects_manager::skipped_elements& context::get_skipped_trackable_objects()
+    const {
+    if (!m_trackable_objects) {
+        TVK_THROW("Trackable objects are not loaded");
+    }
+    return m_trackable_objects->get_skipped_at_load();
+}
+
 const context::zones& context::get_zones() const {
     if (!m_zones) {
         TVK_THROW("Zones are not loaded");

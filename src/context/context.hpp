@@ -42,6 +42,9 @@ public:
     const trackable_objects& get_trackable_objects() const;
     // The repository of the zone manager; raises while no manager is set.
     const zones& get_zones() const;
+    // The tags that the trackable-object manager's first load left out; raises while no
+    // manager is set.
+    const trackable_objects_manager::skipped_elements& get_skipped_trackable_objects() const;
 
     const zone_events& get_zone_events() const { return m_zone_events; }
     zone_events& take_zone_events() { return m_zone_events; }

@@ -3,12 +3,16 @@
 #include <json/json.h>
 #include <signal.h>
 
+#include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "service_site.hpp"
 
 using namespace e2e;
+using test_support::redis_hash;
+using test_support::redis_set;
 namespace site = test_support::site;
 
 namespace {
@@ -98,3 +102,78 @@ TEST(e2e_start_lists, unreadable_elements_are_logged_and_the_others_served) {
     EXPECT_EQ(service->exit_code(), 0);
     EXPECT_TRUE(wait_for_count(world.log, " exit", 1));
 }
+
+namespace {
+
+// A tag list element that the start skips, beside the sound tag T1. An earlier run stored
+// the devices of T1, T3 and T5 (MAC addresses AA:01, AA:03, AA:05); T3's tag is the spoilt
+// element, T5's is not listed.
+struct skipped_tag {
+    const char* name;
+    void (*spoil)(Json::Value&);
+    // The stored devices other than T1's that may belong to the skipped element: kept.
+    std::set<std::string> kept;
+};
+
+void PrintTo(const skipped_tag& _tag, std::ostream* _out) {
+    *_out << _tag.name;
+}
+
+class e2e_skipped_tags : public ::testing::TestWithParam<skipped_tag> {};
+
+}  // namespace
+
+// A device is deleted only when its tag is known to be gone; one whose tag may be a skipped
+// element is not restored, and stays in Redis as it was through every catch-up.
+TEST_P(e2e_skipped_tags, keep_the_devices_whose_tags_may_be_theirs_through_a_catch_up) {
+    service_site world;
+    auto& redis = world.site.redis();
+    Json::Value spoilt = site::tag("T3", "AA:03");
+    GetParam().spoil(spoilt);
+    world.site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), spoilt}));
+    world.site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
+    for (const char* uid : {"T1", "T3", "T5"}) {
+        store_device(redis, uid, "AA:0" + std::string(uid + 1), site::iso_time(1690000100));
+    }
+    auto service = world.start_and_wait_until_initialized();
+
+    // Restarted with its data: the catch-up writes what the service holds, and no more.
+    redis.stop_keeping_data();
+    ASSERT_TRUE(wait_for_count(world.log, "Redis is out of step", 1));
+    redis.start(true);
+    ASSERT_TRUE(wait_for_count(world.log, "Redis holds the zone events and devices again", 1));
+    std::set<std::string> stored = GetParam().kept;
+    stored.insert("T1");
+    EXPECT_EQ(redis_set(redis, devices_set), stored);
+    for (const char* uid : {"T3", "T5"}) {
+        EXPECT_EQ(redis_hash(redis, device_key(uid))["mac_address"],
+                  stored.count(uid) != 0 ? "AA:0" + std::string(uid + 1) : "")
+            << uid;
+    }
+    for (const auto& uid : GetParam().kept) {
+        EXPECT_TRUE(wait_for_count(world.log, "Device " + uid + " is not restored", 1)) << uid;
+    }
+
+    // Only T1's device was restored: of the three enters, in this order, its alone goes out.
+    for (const char* uid : {"T3", "T5", "T1"}) {
+        world.site.publish("zone_event",
+                           site::zone_event(uid, "Z1", "restricted", "enter", 1700000100));
+    }
+    ASSERT_TRUE(world.site.wait_for_frame_count(1));
+    EXPECT_EQ(frame_texts(world.site.frames()),
+              std::vector<std::string>{"T1 " + enter_frame(1, 17)});
+    ASSERT_TRUE(service->stop(SIGTERM));
+    EXPECT_EQ(service->exit_code(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    start_lists, e2e_skipped_tags,
+    ::testing::Values(
+        // Its uid is read: only its own device is kept, T5's is known to be gone.
+        skipped_tag{"no_updated_at",
+                    [](Json::Value& _element) { _element.removeMember("updated_at"); },
+                    {"T3"}},
+        // Its uid cannot be read: any tag not listed may be it.
+        skipped_tag{"uid_5", [](Json::Value& _element) { _element["uid"] = 5; }, {"T3", "T5"}},
+        skipped_tag{"not_an_object", [](Json::Value& _element) { _element = 5; }, {"T3", "T5"}}),
+    [](const ::testing::TestParamInfo<skipped_tag>& _info) { return _info.param.name; });

@@ -38,6 +38,7 @@ class objects_repository_manager_impl : public objects_repository_manager<Object
 public:
     typedef typename objects_repository_manager<ObjectInterface>::objects objects;
     typedef ObjectImplementation object_implementation;
+    typedef typename objects_repository_manager<ObjectInterface>::skipped_elements skipped_elements;
 
     // Blocks until the server's list of the kind has been loaded; raises what the load
     // raises. An element that cannot be read is logged and left out.
@@ -74,6 +75,8 @@ public:
 
     void set_update_period(std::chrono::nanoseconds _period) override { m_timer->reset(_period); }
 
+    const skipped_elements& get_skipped_at_load() const override { return m_skipped_at_load; }
+
 private:
     typedef core::async_operation_handle<core::http::result>::ptr request_handle;
 
@@ -92,10 +95,11 @@ private:
     typedef std::set<std::string, std::less<>> uids;
 
     // The object of one element of the list with its uid read, and its update time too when
-    // _timed; or, when they cannot be read, none and why.
+    // _timed; or, when they cannot be read, none and why, with the uid if that was read.
     struct element {
         std::unique_ptr<ObjectImplementation> object;
         std::string reason;
+        boost::optional<std::string> uid;
     };
 
     static element read(const json_object& _json, bool _timed) {
@@ -106,7 +110,7 @@ private:
         }
         auto object = std::make_unique<ObjectImplementation>(_json);
         try {
-            object->get_uid();
+            result.uid = object->get_uid();
             if (_timed) {
                 object->get_updated_at();
             }
@@ -127,6 +131,12 @@ private:
                     .error("Skipped element %1% of %2%: %3%")
                     .location(TVK_SOURCE_LOCATION) %
                 _index % m_info.m_rest_endpoint % read_element.reason;
+            // Its object is not known to be gone: the users of the repository can tell.
+            if (read_element.uid) {
+                m_skipped_at_load.uids.insert(*read_element.uid);
+            } else {
+                m_skipped_at_load.unknown_uids = true;
+            }
             return;
         }
         const timestamp ts = read_element.object->get_updated_at();
@@ -212,6 +222,7 @@ private:
     // Expired once the initializer, and the synchroniser that owns it, are gone.
     std::weak_ptr<const bool> m_initializer_life;
     objects m_objects;
+    skipped_elements m_skipped_at_load;
     core::periodic_timer::ptr m_timer;
     request_handle m_request;
     // Engaged while a refresh is in flight: the uids that notices changed since it was sent.

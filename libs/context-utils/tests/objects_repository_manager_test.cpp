@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -198,11 +199,12 @@ TEST_F(repository_managers, the_first_load_waits_for_the_server) {
 
 namespace {
 
-// An element of a list that the first load cannot read, and why.
+// An element of a list that the first load cannot read, why, and its uid when that is read.
 struct unreadable_element {
     const char* name;
     const char* json;
     const char* reason;
+    const char* uid = nullptr;
 };
 
 void PrintTo(const unreadable_element& _element, std::ostream* _out) {
@@ -241,6 +243,11 @@ TEST_P(first_load_of_unreadable_elements, are_logged_with_path_index_and_reason_
         }
     }
 
+    // Its users can tell a skipped element from an object that is gone.
+    const auto& skipped = m_manager->get_skipped_at_load();
+    EXPECT_EQ(skipped.uids, bad.uid ? std::set<std::string>{bad.uid} : std::set<std::string>());
+    EXPECT_EQ(skipped.unknown_uids, bad.uid == nullptr);
+
     // The manager follows its notices as usual.
     m_updater.handle_notify(notice("updated", R"({"uid": "c"})"));
     EXPECT_EQ(m_recorder.events, strings{"created c"});
@@ -254,11 +261,11 @@ INSTANTIATE_TEST_SUITE_P(
         unreadable_element{"uid_missing", R"({"updated_at": "2024-05-06T07:08:09.123Z"})",
                            R"("uid" is not a string!)"},
         unreadable_element{"updated_at_missing", R"({"uid": "x"})",
-                           R"("updated_at" is not a string!)"},
+                           R"("updated_at" is not a string!)", "x"},
         unreadable_element{"updated_at_5", R"({"uid": "x", "updated_at": 5})",
-                           R"("updated_at" is not a string!)"},
+                           R"("updated_at" is not a string!)", "x"},
         unreadable_element{"updated_at_not_a_time", R"({"uid": "x", "updated_at": "soon"})",
-                           R"(failed to parse timestamp: "updated_at")"},
+                           R"(failed to parse timestamp: "updated_at")", "x"},
         unreadable_element{"a_number", "5", "not an object"},
         unreadable_element{"a_string", R"("x")", "not an object"},
         unreadable_element{"an_array", R"([{"uid": "x"}])", "not an object"},
