@@ -118,4 +118,18 @@ std::set<std::string> redis_keys(const redis_server& _server, const std::string&
     return std::set<std::string>(keys.begin(), keys.end());
 }
 
+void store_zone_events(const redis_server& _server, std::size_t _count) {
+    const std::string reply = _server.command(
+        {"EVAL",
+         "for i = 1, tonumber(ARGV[1]) do "
+         "local uid = 'T' .. i .. ':Z1'; "
+         "redis.call('HSET', 'quillmere:zone_events:' .. uid .. ':fields', 'uid', uid, "
+         "'obj_uid', 'T' .. i, 'zone_uid', 'Z1', 'zone_type', 'restricted'); "
+         "redis.call('SADD', 'quillmere:zone_events:set', uid) end",
+         "0", std::to_string(_count)});
+    if (parse_redis_reply(reply).type == '-') {
+        throw std::runtime_error("store_zone_events: " + reply);
+    }
+}
+
 }  // namespace test_support

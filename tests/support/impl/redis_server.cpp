@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
@@ -119,18 +120,103 @@ void redis_server::start(bool _saved_data) {
     if (!_saved_data) {
         std::remove(m_directory.file("dump.rdb").c_str());
     }
-    m_process = std::make_unique<child_process>(
-        redis_program,
-        std::vector<std::string>{"--bind", m_address, "--port", std::to_string(m_port), "--save",
-                                 "", "--appendonly", "no", "--dir", m_directory.path(),
-                                 "--daemonize", "no", "--logfile", m_directory.file("redis.log")});
+    launch(0);
     if (!ping(std::chrono::seconds(10))) {
         m_process.reset();
         throw std::runtime_error("redis-server did not answer on port " + std::to_string(m_port));
     }
 }
 
+void redis_server::launch(long long _key_load_delay) {
+    std::vector<std::string> arguments{
+        "--bind", m_address, "--port", std::to_string(m_port), "--save", "", "--appendonly", "no",
+        "--dir", m_directory.path(), "--daemonize", "no", "--logfile",
+        m_directory.file("redis.log"),
+        // DEBUG RELOAD reloads the data set in place; a load answers clients every kilobyte
+        // it reads, not only every two megabytes.
+        "--enable-debug-command", "local", "--loading-process-events-interval-bytes", "1024"};
+    if (_key_load_delay != 0) {
+        arguments.insert(arguments.end(), {"--key-load-delay", std::to_string(_key_load_delay)});
+    }
+    m_process = std::make_unique<child_process>(redis_program, arguments);
+}
+
+long long redis_server::slow_down_loading(std::chrono::milliseconds _loading) {
+    command({"EVAL",
+             "for i = 1, 256 do redis.call('SET', 'test_support:filler:' .. i, string.rep('x', "
+             "256)) end",
+             "0"});
+    const long long keys = std::max(1LL, std::stoll(parse_redis_reply(command({"DBSIZE"})).text));
+    const long long per_key =
+        std::chrono::duration_cast<std::chrono::microseconds>(_loading).count() / keys;
+    // The server sleeps (usleep) after each key, which costs about this much more than asked.
+    constexpr long long sleep_cost = 90;
+    if (per_key > 2 * sleep_cost) {
+        return per_key - sleep_cost;
+    }
+    // Shorter than a sleep: a negative delay -n sleeps a moment after one key in n, on average.
+    return -std::max(1LL, sleep_cost / std::max(1LL, per_key));
+}
+
+bool redis_server::wait_until_loading() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        if (is_loading()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+void redis_server::restart_loading(std::chrono::milliseconds _loading) {
+    const auto delay = slow_down_loading(_loading);
+    stop_keeping_data();
+    launch(delay);
+    if (!wait_until_loading()) {
+        throw std::runtime_error("redis_server: not loading after the restart");
+    }
+}
+
+void redis_server::reload_loading(std::chrono::milliseconds _loading) {
+    const auto delay = slow_down_loading(_loading);
+    command({"CONFIG", "SET", "key-load-delay", std::to_string(delay)});
+    // Answered once the load has ended: kept open until then.
+    m_reload_fd = connect_to(m_port);
+    if (m_reload_fd < 0 || !send_all(m_reload_fd, encode({"DEBUG", "RELOAD"})) ||
+        !wait_until_loading()) {
+        throw std::runtime_error("redis_server: not loading after DEBUG RELOAD");
+    }
+}
+
+bool redis_server::wait_until_loaded(std::chrono::milliseconds _timeout) {
+    const bool loaded = ping(_timeout);
+    if (m_reload_fd >= 0) {
+        ::close(m_reload_fd);
+        m_reload_fd = -1;
+    }
+    if (loaded) {
+        command({"CONFIG", "SET", "key-load-delay", "0"});
+    }
+    return loaded;
+}
+
+bool redis_server::is_loading() const {
+    const int fd = connect_to(m_port);
+    if (fd < 0) {
+        return false;
+    }
+    const bool loading = send_all(fd, "PING\r\n") &&
+                         read_reply(fd, std::chrono::seconds(1)).rfind("-LOADING", 0) == 0;
+    ::close(fd);
+    return loading;
+}
+
 void redis_server::stop() {
+    if (m_reload_fd >= 0) {
+        ::close(m_reload_fd);
+        m_reload_fd = -1;
+    }
     if (!m_process) {
         return;
     }

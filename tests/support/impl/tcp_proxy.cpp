@@ -64,13 +64,23 @@ tcp_proxy::~tcp_proxy() {
 
 void tcp_proxy::step() {
     std::vector<pollfd> waiting{{m_listener, POLLIN, 0}};
+    const bool holding = m_holding;
     for (const auto& link : m_links) {
-        // A breaking link's client is left unread, so that its sending stalls.
-        waiting.push_back({link.breaking ? -1 : link.client, POLLIN, 0});
+        // A breaking link's client is left unread, so that its sending stalls; so are all
+        // clients while held.
+        waiting.push_back({link.breaking || holding ? -1 : link.client, POLLIN, 0});
         waiting.push_back({link.breaking ? -1 : link.server, POLLIN, 0});
     }
     if (::poll(waiting.data(), waiting.size(), 5) < 0) {
         return;
+    }
+    if (holding) {
+        bool held = false;
+        for (const auto& link : m_links) {
+            pollfd client{link.client, POLLIN, 0};
+            held = held || ::poll(&client, 1, 0) > 0;
+        }
+        m_request_held = held;
     }
     std::vector<link> kept;
     for (std::size_t i = 0; i < m_links.size(); ++i) {
@@ -83,8 +93,9 @@ void tcp_proxy::step() {
             current.since = std::chrono::steady_clock::now();
         } else {
             if (waiting[1 + 2 * i].revents != 0) {
-                const long long limit = m_cut_after.load();
-                open = relay(current.client, current.server, limit);
+                const long long hold = m_hold_after.load();
+                open = hold >= 0 ? relay_until_held(current, hold)
+                                 : relay(current.client, current.server, m_cut_after.load());
             }
             if (open && waiting[2 + 2 * i].revents != 0) {
                 open = relay(current.server, current.client);
@@ -137,6 +148,26 @@ bool tcp_proxy::relay(int _from, int _to, long long _limit) {
     // The last byte allowed ends the link; later ones are relayed whole again.
     m_cut_after = -1;
     return false;
+}
+
+bool tcp_proxy::relay_until_held(link& _link, long long _allowed) {
+    char buffer[65536];
+    long long n = 0;
+    if (_allowed > 0) {
+        // What lies beyond the hold stays unread in the client's socket.
+        n = ::recv(_link.client, buffer,
+                   static_cast<std::size_t>(std::min<long long>(_allowed, sizeof(buffer))), 0);
+        if (n <= 0 || !send_all(_link.server, buffer, static_cast<std::size_t>(n))) {
+            return false;
+        }
+    }
+    if (n == _allowed) {
+        m_hold_after = -1;
+        m_holding = true;
+    } else {
+        m_hold_after = _allowed - n;
+    }
+    return true;
 }
 
 bool tcp_proxy::go_on_breaking(link& _link) {

@@ -26,4 +26,8 @@ std::set<std::string> redis_set(const redis_server& _server, const std::string& 
 // The keys that match the glob-style _pattern.
 std::set<std::string> redis_keys(const redis_server& _server, const std::string& _pattern);
 
+// Stores _count zone events ("T<n>:Z1") as the service writes them, hash and set member, as an
+// earlier run would have left them; in one script, so that a hundred thousand take a moment.
+void store_zone_events(const redis_server& _server, std::size_t _count);
+
 }  // namespace test_support

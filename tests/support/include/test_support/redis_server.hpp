@@ -36,6 +36,19 @@ public:
     // Lets a frozen server go on (SIGCONT).
     void resume();
 
+    // Saves the data set, stops the server and starts it again on that data, loaded slowly,
+    // as a server restarted by its supervisor reloads its snapshot: for about _loading it
+    // answers "-LOADING ..." to most commands (SELECT and the connection itself pass). Returns
+    // once it answers so. Filler keys "test_support:filler:<n>" are added first, so that the
+    // server reads enough of its snapshot to answer clients while it loads.
+    void restart_loading(std::chrono::milliseconds _loading);
+    // The same without a restart (DEBUG RELOAD): connections stay open meanwhile.
+    void reload_loading(std::chrono::milliseconds _loading);
+    // Waits until a slow load has ended; then loads are no longer slowed down.
+    bool wait_until_loaded(std::chrono::milliseconds _timeout = std::chrono::seconds(20));
+    // True when the server answers PING with LOADING.
+    bool is_loading() const;
+
     // True when the server answers PING within _timeout.
     bool ping(std::chrono::milliseconds _timeout = std::chrono::seconds(5)) const;
 
@@ -45,11 +58,18 @@ public:
 
 private:
     void wait_until_stopped(std::chrono::milliseconds _timeout);
+    // Starts the process with redis-server's key-load-delay (0: none).
+    void launch(long long _key_load_delay);
+    // Adds the filler keys and gives the key-load-delay for a load that lasts about _loading.
+    long long slow_down_loading(std::chrono::milliseconds _loading);
+    bool wait_until_loading();
 
     temporary_directory m_directory;
     std::string m_address = "127.0.0.1";
     int m_port = 0;
     std::unique_ptr<child_process> m_process;
+    // The connection that sent DEBUG RELOAD, open until the reload has ended.
+    int m_reload_fd = -1;
 };
 
 }  // namespace test_support

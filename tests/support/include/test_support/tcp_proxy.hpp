@@ -29,6 +29,14 @@ public:
     // sent the last of them is then closed both ways, so the server sees exactly that much.
     // Later bytes are relayed whole again.
     void cut_after(std::size_t _bytes) { m_cut_after = static_cast<long long>(_bytes); }
+    // From now on, clients' bytes are relayed up to _bytes more in all; later ones wait,
+    // unread, until release(). The server's bytes go on: a request held on its way to a server
+    // that meanwhile changes.
+    void hold_after(std::size_t _bytes) { m_hold_after = static_cast<long long>(_bytes); }
+    void release() { m_holding = false; }
+    // True once the bytes allowed by hold_after have been relayed and a client has more to
+    // send, until release().
+    bool holding() const { return m_holding && m_request_held; }
     // The connections broken so far.
     std::size_t broken_count() const { return m_broken; }
 
@@ -46,6 +54,8 @@ private:
     // Relays what _from has, up to _limit bytes when it is not negative; false when the link
     // is over.
     bool relay(int _from, int _to, long long _limit = -1);
+    // Relays up to _allowed bytes of the link's client, then holds every client.
+    bool relay_until_held(link& _link, long long _allowed);
     // Moves a breaking link on; false once it is closed.
     bool go_on_breaking(link& _link);
     static void close_link(link& _link, bool _reset);
@@ -55,7 +65,10 @@ private:
     int m_server_port = 0;
     std::vector<link> m_links;  // the thread's own
     std::atomic<bool> m_break_next{false};
-    std::atomic<long long> m_cut_after{-1};  // no cut while negative
+    std::atomic<long long> m_cut_after{-1};   // no cut while negative
+    std::atomic<long long> m_hold_after{-1};  // no hold while negative
+    std::atomic<bool> m_holding{false};
+    std::atomic<bool> m_request_held{false};
     std::atomic<std::size_t> m_broken{0};
     polling_thread m_thread;  // last: stopped before the sockets close
 };
