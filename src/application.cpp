@@ -1,13 +1,13 @@
 #include "application.hpp"
 
 #include <chrono>
-#include <thread>
+#include <exception>
 #include <vector>
 
-#include "core/exception.hpp"
 #include "core/http/method.hpp"
 #include "core/source_location.hpp"
 #include "messenger_impl.hpp"
+#include "redis/start_retry.hpp"
 
 namespace tvk {
 
@@ -23,27 +23,19 @@ application::application(libs::core::events_loop& _loop, const config& _config,
     m_http_client = _loop.create_http_client(
         _config.server.url, std::chrono::seconds(_config.server.timeout), disabled_methods, 1);
 
-    // The loop does not run yet: only a signal, which stops it, ends the wait.
-    for (;;) {
-        m_logger.execute([this, &_config] {
+    // Every failure to connect is tried again: a Redis that is not up yet, or restarting.
+    redis::retry_at_start(
+        _loop, m_logger, std::chrono::seconds(1), TVK_SOURCE_LOCATION,
+        [this, &_config] {
             m_redis =
                 std::make_unique<redis::context>(_config.redis.address, _config.redis.port, 0);
-        });
-        if (!m_redis) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-        }
-        if (_loop.is_stopped()) {
-            TVK_THROW("Interrupted");
-        }
-        if (m_redis) {
-            break;
-        }
-    }
+        },
+        [](const std::exception_ptr&) { return true; });
 
     m_context = std::make_unique<context::writable_context>();
-    // The mirror subscribes first, so that every change is in Redis before anyone acts on it.
-    m_external_storage =
-        std::make_unique<external_storage>(*m_context, *m_redis, _logger, _loop);
+    // The mirror subscribes first, so that every change is in Redis before anyone acts on it;
+    // it clears what an earlier run left, tried again every second while Redis cannot answer.
+    m_external_storage = std::make_unique<external_storage>(*m_context, *m_redis, _logger, _loop);
     m_context_updater =
         std::make_unique<context_updater>(*m_context, *m_http_client, *m_message_stream, _loop,
                                           _logger, _config.zone_types, *m_external_storage);

@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <thread>
+#include <exception>
 #include <utility>
 #include <vector>
 
@@ -11,6 +11,7 @@
 #include "core/exception.hpp"
 #include "core/json.hpp"
 #include "core/timestamp.hpp"
+#include "redis/start_retry.hpp"
 
 namespace tvk {
 
@@ -75,18 +76,14 @@ void context_updater::initialize_zone_events() {
 }
 
 std::vector<context::device> context_updater::read_stored_devices() {
-    for (;;) {
-        std::vector<context::device> devices;
-        // Devices missed by a read cut short would be taken for gone: only a whole read counts.
-        if (m_logger.execute([&] { devices = m_external_storage.get_devices(); })) {
-            return devices;
-        }
-        // As the connection at start-up: tried again every second until a signal stops the loop.
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        if (m_events_loop.is_stopped()) {
-            TVK_THROW("Interrupted");
-        }
-    }
+    std::vector<context::device> devices;
+    // Devices missed by a read cut short would be taken for gone: only a whole read counts, and
+    // the mirror raises only for what may pass.
+    redis::retry_at_start(
+        m_events_loop, m_logger, std::chrono::seconds(1), TVK_SOURCE_LOCATION,
+        [&] { devices = m_external_storage.get_devices(); },
+        [](const std::exception_ptr&) { return true; });
+    return devices;
 }
 
 void context_updater::initialize_devices() {

@@ -36,10 +36,10 @@ public:
     // Adds a zone event for every trackable that a zone of a configured type lists, with the
     // trackable's own time, then restores the devices stored in Redis whose tag still has a
     // node with the same MAC address and deletes the others from Redis. A device whose tag
-    // cannot be checked (a "node" that is not an object, say) is logged and left out, its
-    // Redis entries kept. A read of the stored devices that Redis fails is logged and tried
-    // again every second until it succeeds whole; raises "Interrupted" once the loop has been
-    // stopped meanwhile.
+    // cannot be checked (a "node" that is not an object, or a tag list element that was
+    // skipped, say) is logged and left out, its Redis entries kept. A read of the stored
+    // devices that Redis fails or cannot answer now is logged and tried again every second
+    // until it succeeds whole; raises "Interrupted" once the loop has been stopped meanwhile.
     void initialize();
 
     // Applies one "zone_event" message to the zone events of _context: the handler of the

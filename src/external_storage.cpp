@@ -3,6 +3,7 @@
 #include "core/constants.hpp"
 #include "core/exception.hpp"
 #include "redis/reply.hpp"
+#include "redis/start_retry.hpp"
 
 namespace tvk {
 
@@ -88,16 +89,13 @@ external_storage::external_storage(context::context& _context, redis::context& _
     , m_context(_context)
     , m_catch_up(_catch_up)
     , m_retry_delay(_catch_up.first_retry) {
-    const std::string constants = prefix() + ":" + tags::constants;
-    if (m_redis_context.get_from_table(constants, tags::version).get_type() ==
-        redis::reply_type::STRING) {
-        // Zone events are rebuilt from the server at every start; devices are kept.
-        m_redis_context.clear_branch(branches::zone_events().c_str());
-    } else {
-        // Keys of the prefix without a version are not ours to read.
-        m_redis_context.clear_branch(prefix().c_str());
-    }
-    m_redis_context.set_to_table(constants, {{tags::version, storage_version}});
+    // Begun again whole after a failure: what the last attempt removed is gone, and a Redis
+    // restarted meanwhile may hold another version, or none.
+    redis::retry_at_start(
+        _loop, m_logger, m_catch_up.start_retry, TVK_SOURCE_LOCATION, [this] { prepare(); },
+        [this](const std::exception_ptr& _failure) {
+            return m_redis_context.is_passing(_failure);
+        });
     m_connection_number = m_redis_context.get_connection_number();
 
     const timestamp now = timestamp::current_time();
@@ -112,6 +110,19 @@ external_storage::external_storage(context::context& _context, redis::context& _
 }
 
 external_storage::~external_storage() = default;
+
+void external_storage::prepare() {
+    const std::string constants = prefix() + ":" + tags::constants;
+    if (m_redis_context.get_from_table(constants, tags::version).get_type() ==
+        redis::reply_type::STRING) {
+        // Zone events are rebuilt from the server at every start; devices are kept.
+        m_redis_context.clear_branch(branches::zone_events().c_str());
+    } else {
+        // Keys of the prefix without a version are not ours to read.
+        m_redis_context.clear_branch(prefix().c_str());
+    }
+    m_redis_context.set_to_table(constants, {{tags::version, storage_version}});
+}
 
 void external_storage::after_creating(const context::zone_event& _event, timestamp _ts) {
     change(CREATE, _event, _ts);
@@ -456,19 +467,19 @@ const std::string& external_storage::bool_to_string(bool _value) {
 
 template <class F>
 bool external_storage::read_or_log(F&& _read) const {
-    std::exception_ptr lost;
+    std::exception_ptr passing;
     const bool read = m_logger.execute([&] {
         try {
             _read();
         } catch (...) {
-            if (!m_redis_context.is_connection_lost()) {
+            if (!m_redis_context.is_passing(std::current_exception())) {
                 throw;
             }
-            lost = std::current_exception();
+            passing = std::current_exception();
         }
     });
-    if (lost) {
-        std::rethrow_exception(lost);
+    if (passing) {
+        std::rethrow_exception(passing);
     }
     return read;
 }

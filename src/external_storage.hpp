@@ -37,6 +37,8 @@ struct storage_catch_up {
     std::chrono::milliseconds turn_budget{std::chrono::milliseconds(50)};
     // Objects written per transaction of the rewrite.
     std::size_t batch_size = 256;
+    // How long start-up waits before it prepares Redis again after Redis could not answer.
+    std::chrono::milliseconds start_retry{std::chrono::seconds(1)};
 };
 
 // Mirrors the context's zone events and devices into Redis as they change, under the prefix
@@ -59,8 +61,10 @@ public:
 
     // Subscribes to the zone events, then to the devices; then clears the zone events kept in
     // Redis (every key of the prefix when no version is stored), writes the version and
-    // writes the zone events already held. Raises what a Redis command raises. Catches up on
-    // _loop's timers.
+    // writes the zone events already held. While Redis cannot answer (stopped, frozen,
+    // loading, the connection closed), the clearing is logged and begun again every
+    // _catch_up.start_retry; raises "Interrupted" once _loop has been stopped meanwhile, and
+    // what a command raises otherwise (a key of another type). Catches up on _loop's timers.
     external_storage(context::context& _context, redis::context& _redis,
                      libs::core::logger& _logger, libs::core::events_loop& _loop,
                      catch_up _catch_up = catch_up());
@@ -78,9 +82,10 @@ public:
     void before_deleting(const context::device& _device, timestamp _ts) override;
 
     // The devices stored in Redis, not full, each with its latest stored time. A device whose
-    // own entries cannot be read is logged and left out; an error reply for the set is logged
-    // and gives none. Raises, logging nothing, when the connection fails or does not answer
-    // meanwhile: the read is then to be tried again. The devices read, and those left out, stay
+    // own entries cannot be read is logged and left out; a set of another type is logged and
+    // gives none. Raises, logging nothing, when the connection fails or does not answer
+    // meanwhile, or Redis cannot answer now (LOADING while it reloads, say): the read is then
+    // to be tried again. The devices read, and those left out, stay
     // in Redis as they are through every catch-up until a device of their uid is added or
     // deleted.
     std::vector<context::device> get_devices();
@@ -144,6 +149,8 @@ private:
         std::string cursor = "0";  // SSCAN's, in the stale phases
     };
 
+    // Clears what an earlier run left and writes the version.
+    void prepare();
     void change(action _action, const context::zone_event& _event, const timestamp& _ts);
     void change(action _action, const context::device& _device, const timestamp& _ts);
     // Deletes the hash _key and the member _uid of _set, or writes both, in one transaction;
@@ -178,8 +185,9 @@ private:
                       const stored_by_uid* _stored, const std::string& _set, key_of _key);
     // The devices' uids for the rewrite: those held, then those left in Redis at start-up.
     std::vector<std::string> devices_to_rewrite() const;
-    // Runs _read through the logger's execute, but lets a failure of the connection through,
-    // unlogged, for the caller to try the whole read again. False when _read failed otherwise.
+    // Runs _read through the logger's execute, but lets a failure that may pass (the
+    // connection, or Redis unable to answer now) through, unlogged, for the caller to try the
+    // whole read again. False when _read failed otherwise.
     template <class F>
     bool read_or_log(F&& _read) const;
     // The object's fields but the times, after "HMSET" and the key; the texts that the

@@ -9,6 +9,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "core/exception.hpp"
 #include "core/redis/reader.hpp"
@@ -85,6 +86,16 @@ timeval to_timeval(std::chrono::milliseconds _duration) {
 
 }  // namespace
 
+error_reply::error_reply(boost::string_view _name, std::string _reply,
+                         libs::core::source_location _location)
+    : libs::core::exception(
+          "Command: " + std::string(_name.data(), _name.size()) + ", error: " + _reply, _location)
+    , m_reply(std::move(_reply)) {}
+
+bool error_reply::is_lasting() const {
+    return m_reply.compare(0, 10, "WRONGTYPE ") == 0;
+}
+
 context::context(const std::string& _host, int _port, unsigned int _db_number)
     : m_host(_host), m_port(_port), m_db_number(_db_number) {
     m_context_ptr = open(first_connect_timeout, m_timeout);
@@ -135,6 +146,16 @@ redisContext* context::usable_context() {
 
 bool context::is_connection_lost() const {
     return m_context_ptr->err != 0 || closed_by_peer(m_context_ptr->fd);
+}
+
+bool context::is_passing(const std::exception_ptr& _failure) const {
+    try {
+        std::rethrow_exception(_failure);
+    } catch (const error_reply& e) {
+        return !e.is_lasting();
+    } catch (...) {
+        return is_connection_lost();
+    }
 }
 
 void context::set_timeout(std::chrono::milliseconds _timeout) {
@@ -402,9 +423,7 @@ reply context::execute_transaction_sv(const std::vector<sv_args>& _commands) {
 
 void context::throw_error_reply(boost::string_view _name, const reply_element& _reply,
                                 const tvk::libs::core::source_location& _location) {
-    throw tvk::libs::core::exception(
-        "Command: " + std::string(_name.data(), _name.size()) + ", error: " + _reply.to_string(),
-        _location);
+    throw error_reply(_name, _reply.to_string(), _location);
 }
 
 }  // namespace redis

@@ -6,6 +6,7 @@
 #include <boost/utility/string_view.hpp>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -14,11 +15,28 @@
 #include <utility>
 #include <vector>
 
+#include "core/exception.hpp"
 #include "core/source_location.hpp"
 #include "redis/reply.hpp"
 
 namespace tvk {
 namespace redis {
+
+// An error reply of the server to a command: "Command: <name>, error: <reply>".
+class error_reply : public libs::core::exception {
+public:
+    error_reply(boost::string_view _name, std::string _reply,
+                libs::core::source_location _location);
+
+    const std::string& get_reply() const { return m_reply; }
+    // True when the same command on the same data gets the same answer (a key of another
+    // type); otherwise the server could not take the command now (LOADING while it reloads
+    // its data, BUSY, MASTERDOWN, ...), and the data may be there all the same.
+    bool is_lasting() const;
+
+private:
+    std::string m_reply;
+};
 
 // A blocking connection to one database of a Redis server. Every command raises
 // tvk::libs::core::exception for an error reply or a broken connection, or when the server
@@ -47,6 +65,10 @@ public:
     std::uint64_t get_connection_number() const { return m_connection_number; }
     // True when the server has closed the connection or it has failed; sends nothing.
     bool is_connection_lost() const;
+    // True when _failure, raised by a command on this connection, says nothing lasting of the
+    // data: the connection failed, or the server could not take the command now (an error
+    // reply that is not lasting). The command may then be sent again later.
+    bool is_passing(const std::exception_ptr& _failure) const;
     // Reopens the connection if it is lost, then sends PING: each within _timeout, so that a
     // server that does not answer is found out without waiting for the command time-out.
     // Raises as connecting and commands do.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "service_site.hpp"
+#include "test_support/tcp_proxy.hpp"
 
 using namespace e2e;
 using test_support::redis_hash;
@@ -331,6 +332,16 @@ INSTANTIATE_TEST_SUITE_P(
             },
             [](test_support::redis_server&, const test_support::debug_socket_collector&) {},
             [](test_support::redis_server&, const test_support::debug_socket_collector&) {}},
+        // Restarted by its supervisor, Redis answers LOADING while it reloads its snapshot: the
+        // read is tried again every second until Redis answers it.
+        start_fault{
+            "restarted_and_loading_while_the_devices_are_read",
+            [](test_support::redis_server& _redis) { _redis.restart_loading(3s); },
+            [](test_support::redis_server&, const test_support::debug_socket_collector& _log) {
+                ASSERT_TRUE(wait_for_count(
+                    _log, "Command: SMEMBERS quillmere:devices:set, error: LOADING ", 1));
+            },
+            [](test_support::redis_server&, const test_support::debug_socket_collector&) {}},
         // The catch-up after the outage leaves T6's device alone.
         start_fault{"stopped_and_back_with_its_data_once_running",
                     [](test_support::redis_server&) {},
@@ -364,3 +375,100 @@ TEST(e2e_redis_start_signal, a_signal_while_the_devices_are_read_again_ends_the_
     redis.start(true);
     EXPECT_EQ(redis_set(redis, devices_set), std::set<std::string>{"T1"});
 }
+
+namespace {
+
+// Something Redis goes through while the service clears the zone events that an earlier run
+// left: begun once the clearing is under way, and ended once the service has logged it.
+struct clearing_fault {
+    const char* name;
+    std::function<void(test_support::redis_server&, test_support::tcp_proxy&)> begin;
+    std::function<void(test_support::redis_server&, const test_support::debug_socket_collector&)>
+        end;
+};
+
+void PrintTo(const clearing_fault& _fault, std::ostream* _out) {
+    *_out << _fault.name;
+}
+
+class e2e_redis_clearing : public ::testing::TestWithParam<clearing_fault> {};
+
+long long key_count(const test_support::redis_server& _redis) {
+    return std::stoll(test_support::parse_redis_reply(_redis.command({"DBSIZE"})).text);
+}
+
+}  // namespace
+
+// The clearing is begun again every second until Redis answers; then the service starts, with
+// the stored device restored and no stale zone event left.
+TEST_P(e2e_redis_clearing, a_fault_while_stale_zone_events_are_cleared_is_waited_out) {
+    service_site world;
+    auto& redis = world.site.redis();
+    test_support::tcp_proxy proxy(redis.port());
+    world.config["redis"]["port"] = proxy.port();
+    one_zone_two_tags(world.site);
+    store_device(redis, "T1", "AA:01", site::iso_time(1690000100));
+    // Enough for the clearing to take about a second.
+    test_support::store_zone_events(redis, 100000);
+    const long long stored = key_count(redis);
+    auto service = world.start();
+    ASSERT_TRUE(eventually([&] { return key_count(redis) < stored; }, deadline));
+    GetParam().begin(redis, proxy);
+    GetParam().end(redis, world.log);
+
+    ASSERT_TRUE(wait_for_count(world.log, "initializing...", 1, 20s))
+        << (service->wait(0ms) ? "ended with status " + std::to_string(service->exit_code())
+                               : "still running");
+    EXPECT_TRUE(test_support::redis_keys(redis, "quillmere:zone_events:*").empty());
+    world.site.publish("zone_event",
+                       site::zone_event("T1", "Z1", "restricted", "enter", 1700000100));
+    ASSERT_TRUE(world.site.wait_for_frame_count(1));
+    EXPECT_EQ(frame_texts(world.site.frames()),
+              std::vector<std::string>{"T1 " + enter_frame(1, 17)});
+    EXPECT_EQ(redis_set(redis, devices_set), std::set<std::string>{"T1"});
+    ASSERT_TRUE(service->stop(SIGTERM));
+    EXPECT_EQ(service->exit_code(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    faults, e2e_redis_clearing,
+    ::testing::Values(
+        clearing_fault{"stopped",
+                       [](test_support::redis_server& _redis, test_support::tcp_proxy&) {
+                           _redis.stop_keeping_data();
+                       },
+                       [](test_support::redis_server& _redis,
+                          const test_support::debug_socket_collector& _log) {
+                           // Tried again, refused, while Redis is down.
+                           ASSERT_TRUE(wait_for_count(_log, "Connection error: ", 2));
+                           _redis.start(true);
+                       }},
+        clearing_fault{
+            "restarted_and_loading",
+            [](test_support::redis_server& _redis, test_support::tcp_proxy&) {
+                _redis.restart_loading(2s);
+            },
+            [](test_support::redis_server&, const test_support::debug_socket_collector& _log) {
+                ASSERT_TRUE(wait_for_count(_log, ", error: LOADING ", 1));
+            }},
+        clearing_fault{
+            "frozen",
+            [](test_support::redis_server& _redis, test_support::tcp_proxy&) { _redis.pause(); },
+            [](test_support::redis_server& _redis,
+               const test_support::debug_socket_collector& _log) {
+                // The start-up's command time-out is 5 s.
+                ASSERT_TRUE(
+                    wait_for_count(_log, "connection error: Resource temporarily unavailable", 1));
+                _redis.resume();
+            }},
+        // Cut in the middle of the next command.
+        clearing_fault{
+            "connection_closed",
+            [](test_support::redis_server&, test_support::tcp_proxy& _proxy) {
+                _proxy.cut_after(1);
+            },
+            [](test_support::redis_server&, const test_support::debug_socket_collector& _log) {
+                ASSERT_TRUE(
+                    wait_for_count(_log, "connection error: Server closed the connection", 1));
+            }}),
+    [](const ::testing::TestParamInfo<clearing_fault>& _info) { return _info.param.name; });

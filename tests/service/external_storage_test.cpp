@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,6 +26,7 @@
 #include "test_support/debug_socket_collector.hpp"
 #include "test_support/eventually.hpp"
 #include "test_support/on_loop.hpp"
+#include "test_support/redis_data.hpp"
 #include "test_support/redis_server.hpp"
 #include "test_support/tcp_proxy.hpp"
 
@@ -48,6 +51,8 @@ const std::string t2_text = "2024-05-06T07:09:10.999Z";
 const std::string constants_key = "quillmere:constants";
 const std::string events_set = "quillmere:zone_events:set";
 const std::string devices_set = "quillmere:devices:set";
+// The start-up read's first command as it goes on the wire.
+const std::string smembers_command = "*2\r\n$8\r\nSMEMBERS\r\n$21\r\n" + devices_set + "\r\n";
 
 zone_event event(const std::string& _tag, const std::string& _zone, timestamp _ts = t1) {
     return zone_event(zone_event::make_uid(_tag, _zone), _ts, _tag, _zone, "kitchen", 7);
@@ -111,6 +116,34 @@ protected:
         for (const auto& field : _fields) {
             m_redis.set_to_table(_key, field.first, field.second);
         }
+    }
+
+    // Devices as an earlier run left them: each with its uid as MAC address, created at t1.
+    void store_devices(const texts& _uids) {
+        write(constants_key, {{"version", "1.3.0"}});
+        for (const auto& uid : _uids) {
+            write("quillmere:devices:" + uid + ":fields",
+                  {{"mac_address", uid}, {"create_time", t1_text}});
+            m_redis.execute_command_sv({"SADD", devices_set, uid});
+        }
+    }
+
+    // The read of the stored devices A, B and C met Redis loading its data: it raised, to be
+    // tried again, instead of giving fewer devices; once Redis has loaded, the read gives all.
+    void expect_tried_again_once_loaded(external_storage& _storage,
+                                        std::future<std::vector<device>> _read) {
+        try {
+            const auto devices = _read.get();
+            ADD_FAILURE() << "a read that Redis could not answer gave "
+                          << ::testing::PrintToString(describe(devices));
+        } catch (const tvk::libs::core::exception& e) {
+            EXPECT_NE(std::string(e.what()).find(", error: LOADING "), std::string::npos)
+                << e.what();
+        }
+        ASSERT_TRUE(m_server.wait_until_loaded());
+        EXPECT_EQ(describe(_storage.get_devices()),
+                  (texts{"A A " + t1_text, "B B " + t1_text, "C C " + t1_text}));
+        EXPECT_EQ(members(devices_set), (texts{"A", "B", "C"}));
     }
 
     // uid, MAC address, time and fullness of each device read back, sorted (a set has no
@@ -270,18 +303,12 @@ TEST_F(external_storage_test, get_devices_logs_a_failed_set_read_and_returns_not
 }
 
 TEST_F(external_storage_test, a_read_of_the_devices_cut_short_raises_instead_of_giving_a_part) {
-    write(constants_key, {{"version", "1.3.0"}});
-    for (const char* uid : {"A", "B", "C"}) {
-        write("quillmere:devices:" + std::string(uid) + ":fields",
-              {{"mac_address", uid}, {"create_time", t1_text}});
-        m_redis.execute_command_argv({"SADD", devices_set.c_str(), uid});
-    }
+    store_devices({"A", "B", "C"});
     test_support::tcp_proxy proxy(m_server.port());
     tvk::redis::context through_proxy("127.0.0.1", proxy.port(), 0);
     external_storage storage(m_context, through_proxy, m_logger, *m_loop);
     // SMEMBERS goes through, the first HMGET is cut in the middle.
-    const std::string smembers = "*2\r\n$8\r\nSMEMBERS\r\n$21\r\n" + devices_set + "\r\n";
-    proxy.cut_after(smembers.size() + 10);
+    proxy.cut_after(smembers_command.size() + 10);
     try {
         storage.get_devices();
         ADD_FAILURE() << "a read cut short gave devices";
@@ -294,6 +321,119 @@ TEST_F(external_storage_test, a_read_of_the_devices_cut_short_raises_instead_of_
     EXPECT_EQ(describe(storage.get_devices()),
               (texts{"A A " + t1_text, "B B " + t1_text, "C C " + t1_text}));
 }
+
+TEST_F(external_storage_test, a_read_of_the_devices_while_redis_restarts_and_loads_raises) {
+    store_devices({"A", "B", "C"});
+    external_storage storage(m_context, m_redis, m_logger, *m_loop);
+    m_server.restart_loading(3s);
+    expect_tried_again_once_loaded(
+        storage, std::async(std::launch::deferred, [&storage] { return storage.get_devices(); }));
+}
+
+TEST_F(external_storage_test, a_read_of_the_devices_that_meets_a_reload_after_the_set_raises) {
+    store_devices({"A", "B", "C"});
+    test_support::tcp_proxy proxy(m_server.port());
+    tvk::redis::context through_proxy("127.0.0.1", proxy.port(), 0);
+    external_storage storage(m_context, through_proxy, m_logger, *m_loop);
+    // SMEMBERS is answered; the first HMGET waits until Redis reloads its data in place.
+    proxy.hold_after(smembers_command.size());
+    auto read = std::async(std::launch::async, [&storage] { return storage.get_devices(); });
+    ASSERT_TRUE(test_support::eventually([&] { return proxy.holding(); }));
+    m_server.reload_loading(3s);
+    proxy.release();
+    expect_tried_again_once_loaded(storage, std::move(read));
+}
+
+TEST_F(external_storage_test, a_stopped_loop_ends_a_start_that_redis_does_not_answer) {
+    m_server.stop();
+    m_loop->stop();
+    external_storage::catch_up catch_up;
+    catch_up.start_retry = 50ms;
+    try {
+        external_storage storage(m_context, m_redis, m_logger, *m_loop, catch_up);
+        ADD_FAILURE() << "started without Redis";
+    } catch (const tvk::libs::core::exception& e) {
+        EXPECT_EQ(e.get_string_error(), "Interrupted") << e.what();
+    }
+    EXPECT_TRUE(m_collector.wait_for_line_containing("Connection error: Connection refused"));
+}
+
+namespace {
+
+// Something Redis goes through while the mirror prepares it at start-up (reads the version,
+// clears what an earlier run left, writes the version): begun before the mirror is built, and
+// ended on a thread of its own while the mirror waits.
+struct start_fault {
+    const char* name;
+    std::function<void(test_support::redis_server&, test_support::tcp_proxy&)> begin;
+    std::function<void(test_support::redis_server&, const test_support::debug_socket_collector&)>
+        end;
+};
+
+void PrintTo(const start_fault& _fault, std::ostream* _out) {
+    *_out << _fault.name;
+}
+
+class external_storage_start : public external_storage_test,
+                               public ::testing::WithParamInterface<start_fault> {
+protected:
+    external_storage_start() {
+        m_catch_up.start_retry = 50ms;
+        m_through_proxy.set_timeout(200ms);
+    }
+
+    tvk::external_storage::catch_up m_catch_up;
+    test_support::tcp_proxy m_proxy{m_server.port()};
+    tvk::redis::context m_through_proxy{"127.0.0.1", m_proxy.port(), 0};
+};
+
+}  // namespace
+
+TEST_P(external_storage_start, is_tried_again_until_redis_answers_and_keeps_the_devices) {
+    // An earlier run left a device and a thousand zone events.
+    store_devices({"A"});
+    test_support::store_zone_events(m_server, 1000);
+    GetParam().begin(m_server, m_proxy);
+    std::thread ending([this] { GetParam().end(m_server, m_collector); });
+    const auto join =
+        tvk::libs::core::execute_on_scope_exit([&ending]() noexcept { ending.join(); });
+    external_storage storage(m_context, m_through_proxy, m_logger, *m_loop, m_catch_up);
+    EXPECT_EQ(test_support::redis_keys(m_server, "quillmere:*"),
+              (std::set<std::string>{constants_key, "quillmere:devices:A:fields", devices_set}));
+    EXPECT_EQ(hash(constants_key), (hash_t{{"version", "1.3.0"}}));
+    EXPECT_EQ(describe(storage.get_devices()), texts{"A A " + t1_text});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    faults, external_storage_start,
+    ::testing::Values(
+        start_fault{
+            "restarted_and_loading",
+            [](test_support::redis_server& _s, test_support::tcp_proxy&) {
+                _s.restart_loading(3s);
+            },
+            [](test_support::redis_server&, const test_support::debug_socket_collector&) {}},
+        start_fault{
+            "stopped",
+            [](test_support::redis_server& _s, test_support::tcp_proxy&) {
+                _s.stop_keeping_data();
+            },
+            [](test_support::redis_server& _s, const test_support::debug_socket_collector& _log) {
+                _log.wait_for_line_containing("Connection error: ");
+                _s.start(true);
+            }},
+        start_fault{
+            "frozen", [](test_support::redis_server& _s, test_support::tcp_proxy&) { _s.pause(); },
+            [](test_support::redis_server& _s, const test_support::debug_socket_collector& _log) {
+                _log.wait_for_line_containing("Resource temporarily unavailable");
+                _s.resume();
+            }},
+        // Some hundred bytes into the SCAN and DEL steps.
+        start_fault{
+            "connection_closed_while_clearing",
+            [](test_support::redis_server&, test_support::tcp_proxy& _p) { _p.cut_after(3000); },
+            [](test_support::redis_server&, const test_support::debug_socket_collector&) {}}),
+    [](const ::testing::TestParamInfo<start_fault>& _info) { return _info.param.name; });
 
 TEST_F(external_storage_test, the_mirror_hears_first_and_later_observers_find_the_change_stored) {
     external_storage storage(m_context, m_redis, m_logger, *m_loop);
