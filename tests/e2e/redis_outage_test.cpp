@@ -337,9 +337,11 @@ INSTANTIATE_TEST_SUITE_P(
         start_fault{
             "restarted_and_loading_while_the_devices_are_read",
             [](test_support::redis_server& _redis) { _redis.restart_loading(3s); },
-            [](test_support::redis_server&, const test_support::debug_socket_collector& _log) {
+            [](test_support::redis_server& _redis,
+               const test_support::debug_socket_collector& _log) {
                 ASSERT_TRUE(wait_for_count(
                     _log, "Command: SMEMBERS quillmere:devices:set, error: LOADING ", 1));
+                ASSERT_TRUE(_redis.wait_until_loaded());
             },
             [](test_support::redis_server&, const test_support::debug_socket_collector&) {}},
         // The catch-up after the outage leaves T6's device alone.
