@@ -1,7 +1,6 @@
 #include "application.hpp"
 
 #include <chrono>
-#include <exception>
 #include <vector>
 
 #include "core/http/method.hpp"
@@ -25,12 +24,10 @@ application::application(libs::core::events_loop& _loop, const config& _config,
 
     // Every failure to connect is tried again: a Redis that is not up yet, or restarting.
     redis::retry_at_start(
-        _loop, m_logger, std::chrono::seconds(1), TVK_SOURCE_LOCATION,
-        [this, &_config] {
+        _loop, m_logger, std::chrono::seconds(1), TVK_SOURCE_LOCATION, [this, &_config] {
             m_redis =
                 std::make_unique<redis::context>(_config.redis.address, _config.redis.port, 0);
-        },
-        [](const std::exception_ptr&) { return true; });
+        });
 
     m_context = std::make_unique<context::writable_context>();
     // The mirror subscribes first, so that every change is in Redis before anyone acts on it;

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <utility>
 #include <vector>
 
@@ -79,10 +78,8 @@ std::vector<context::device> context_updater::read_stored_devices() {
     std::vector<context::device> devices;
     // Devices missed by a read cut short would be taken for gone: only a whole read counts, and
     // the mirror raises only for what may pass.
-    redis::retry_at_start(
-        m_events_loop, m_logger, std::chrono::seconds(1), TVK_SOURCE_LOCATION,
-        [&] { devices = m_external_storage.get_devices(); },
-        [](const std::exception_ptr&) { return true; });
+    redis::retry_at_start(m_events_loop, m_logger, std::chrono::seconds(1), TVK_SOURCE_LOCATION,
+                          [&] { devices = m_external_storage.get_devices(); });
     return devices;
 }
 

@@ -66,7 +66,6 @@ public:
 
     std::size_t held() const { return m_held.size(); }
     std::size_t held_by_enters() const { return m_enters_held; }
-    const std::map<unsigned int, frame>& frames() const { return m_held; }
 
 private:
     typedef std::tuple<int, std::uint64_t, std::string> place;

@@ -28,7 +28,6 @@ public:
     error_reply(boost::string_view _name, std::string _reply,
                 libs::core::source_location _location);
 
-    const std::string& get_reply() const { return m_reply; }
     // True when the same command on the same data gets the same answer (a key of another
     // type); otherwise the server could not take the command now (LOADING while it reloads
     // its data, BUSY, MASTERDOWN, ...), and the data may be there all the same.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 #include <thread>
+#include <utility>
 
 #include "core/events_loop.hpp"
 #include "core/exception.hpp"
@@ -42,6 +43,15 @@ void retry_at_start(const libs::core::events_loop& _loop, const libs::core::logg
             return;
         }
     }
+}
+
+// The same, every failure tried again.
+template <class Attempt>
+void retry_at_start(const libs::core::events_loop& _loop, const libs::core::logger& _logger,
+                    std::chrono::milliseconds _period, const libs::core::source_location& _location,
+                    Attempt&& _attempt) {
+    retry_at_start(_loop, _logger, _period, _location, std::forward<Attempt>(_attempt),
+                   [](const std::exception_ptr&) { return true; });
 }
 
 }  // namespace redis
