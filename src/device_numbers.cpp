@@ -5,11 +5,12 @@
 
 namespace tvk {
 
-void device_numbers::release_expired(clock::time_point _now) {
+void device_numbers::release_expired(clock::time_point _read_until) {
     while (!m_by_age.empty()) {
-        const auto found = m_held.find(m_by_age.front().first);
+        const unsigned int seq_no = m_by_age.front().first;
+        const auto found = m_held.find(seq_no);
         if (found != m_held.end() && found->second.serial == m_by_age.front().second) {
-            if (found->second.until > _now) {
+            if (found->second.until > _read_until) {
                 // Every later frame was sent later and waits longer.
                 return;
             }
@@ -17,13 +18,26 @@ void device_numbers::release_expired(clock::time_point _now) {
                 --m_enters_held;
             }
             m_held.erase(found);
+            m_lapsed.push_back(seq_no);
+            m_is_lapsed.set(seq_no);
         }
         m_by_age.pop_front();
     }
 }
 
+unsigned int device_numbers::next_number(unsigned int _last) const {
+    for (unsigned int step = 1; step <= NUMBERS; ++step) {
+        const unsigned int seq_no = (_last + step) % NUMBERS;
+        if (!m_is_lapsed[seq_no] && m_held.count(seq_no) == 0) {
+            return seq_no;
+        }
+    }
+    return m_lapsed.empty() ? (_last + 1) % NUMBERS : m_lapsed.front();
+}
+
 void device_numbers::hold(unsigned int _seq_no, kind _kind, const std::string& _uid,
                           clock::time_point _until) {
+    forget_lapse(_seq_no);
     const std::uint64_t serial = ++m_last_serial;
     m_held[_seq_no] = frame{_uid, _kind, _until, serial, false};
     m_by_age.emplace_back(_seq_no, serial);
@@ -35,6 +49,7 @@ void device_numbers::hold(unsigned int _seq_no, kind _kind, const std::string& _
 boost::optional<device_numbers::frame> device_numbers::answer(unsigned int _seq_no) {
     const auto found = m_held.find(_seq_no);
     if (found == m_held.end()) {
+        forget_lapse(_seq_no);
         return boost::none;
     }
     frame answered = std::move(found->second);
@@ -100,6 +115,13 @@ bool device_numbers::may_take(kind _kind, const std::string& _uid, std::uint64_t
         m_waiting.emplace(_kind, *_ticket, _uid);
     }
     return take;
+}
+
+void device_numbers::forget_lapse(unsigned int _seq_no) {
+    if (_seq_no < NUMBERS && m_is_lapsed[_seq_no]) {
+        m_is_lapsed.reset(_seq_no);
+        m_lapsed.erase(std::find(m_lapsed.begin(), m_lapsed.end(), _seq_no));
+    }
 }
 
 bool device_numbers::forget_stale(const still_waits& _still_waits) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <boost/optional.hpp>
 #include <chrono>
 #include <cstddef>
@@ -16,9 +17,11 @@ namespace tvk {
 // The one-byte sequence numbers of one device: those that its frames hold, and the notices
 // that wait for one. A frame holds its number from its send until it is answered or its longest
 // wait has passed, so that a late answer can only be taken for the frame that carried its
-// number. Enters hold at most ENTER_NUMBERS of them: the others are there for leaves, which a
-// full device needs to get room again. Free numbers go to the waiting notices in turn, leaves
-// first. Plain bookkeeping: no I/O, no timers.
+// number. A number whose wait passed is given again only when no other is free, the one that
+// lapsed first before the others, so that an answer later still most likely finds it unused and
+// counts for nothing. Enters hold at most ENTER_NUMBERS of them: the others are there for
+// leaves, which a full device needs to get room again. Free numbers go to the waiting notices
+// in turn, leaves first. Plain bookkeeping: no I/O, no timers.
 class device_numbers {
 public:
     using clock = std::chrono::steady_clock;
@@ -43,12 +46,21 @@ public:
     static constexpr unsigned int NUMBERS = 0x100;
     static constexpr unsigned int ENTER_NUMBERS = 192;
 
-    // Frees the numbers of the frames whose wait ended by _now.
-    void release_expired(clock::time_point _now);
+    // Frees the numbers of the frames whose wait ended by _read_until, the time up to which
+    // the device's answers have been read: an answer that came in time but waits unread keeps
+    // its frame's number.
+    void release_expired(clock::time_point _read_until);
     bool is_held(unsigned int _seq_no) const { return m_held.count(_seq_no) != 0; }
+    // Whether _seq_no is free because its frame's wait passed, not by an answer.
+    bool is_lapsed(unsigned int _seq_no) const { return m_is_lapsed[_seq_no % NUMBERS]; }
+    // The number for the next frame, after _last in turn: the first one that no frame holds
+    // and that did not lapse; when there is none, the one that lapsed first. The caller has
+    // made sure, by may_take, that one is free.
+    unsigned int next_number(unsigned int _last) const;
     // _seq_no, which must be free, is held by a frame of _kind of the record _uid until _until.
     void hold(unsigned int _seq_no, kind _kind, const std::string& _uid, clock::time_point _until);
-    // The frame that held _seq_no, whose number is free again; none when no frame held it.
+    // The frame that held _seq_no, whose number is free again; none when no frame held it. A
+    // late answer to a lapsed number leaves it free like any other.
     boost::optional<frame> answer(unsigned int _seq_no);
     // The frame of the record _uid that holds _seq_no, if any, is superseded.
     void supersede(unsigned int _seq_no, const std::string& _uid);
@@ -66,15 +78,22 @@ public:
 
     std::size_t held() const { return m_held.size(); }
     std::size_t held_by_enters() const { return m_enters_held; }
+    std::size_t lapsed() const { return m_lapsed.size(); }
 
 private:
     typedef std::tuple<int, std::uint64_t, std::string> place;
+
+    // _seq_no is no longer a lapsed number.
+    void forget_lapse(unsigned int _seq_no);
 
     std::map<unsigned int, frame> m_held;
     // The frames in the order they were sent, which is the order their waits end in; an entry
     // whose frame was answered is dropped when its turn comes.
     std::deque<std::pair<unsigned int, std::uint64_t>> m_by_age;
     std::size_t m_enters_held = 0;
+    // The numbers whose wait passed unanswered, in the order they lapsed in.
+    std::deque<unsigned int> m_lapsed;
+    std::bitset<NUMBERS> m_is_lapsed;
     std::uint64_t m_last_serial = 0;
     std::set<place> m_waiting;
     std::uint64_t m_last_ticket = 0;

@@ -165,13 +165,17 @@ void dispatcher::before_deleting(const context::zone_event& _event, timestamp _t
         m_w_events.erase(found);
         return;
     }
-    if (send_leave(record)) {
-        stamp(record, _ts);
+    start_leave(record, _ts);
+}
+
+void dispatcher::start_leave(writable_zone_event& _record, timestamp _ts) {
+    if (send_leave(_record)) {
+        stamp(_record, _ts);
     } else {
-        record.set_seq_no(NO_FRAME).set_attempt_counter(0);
+        _record.set_seq_no(NO_FRAME).set_attempt_counter(0);
     }
-    record.set_sending_status(writable_zone_event::REMOVE);
-    create_timer(record, true);
+    _record.set_sending_status(writable_zone_event::REMOVE);
+    create_timer(_record, true);
 }
 
 // Devices.
@@ -217,6 +221,10 @@ void dispatcher::on_reboot(const std::string& _tag) {
     const timestamp now = timestamp::current_time();
     mark_device_as_full(_tag, false, now);
     // A rebooted device has lost every notice, acknowledged or not.
+    for_each_record_of(m_w_events, _tag, [](records::iterator _it) {
+        _it->second.forget_earlier_zone_ids();
+        return true;
+    });
     send_enters_of_tag(_tag, now, false);
 }
 
@@ -229,7 +237,12 @@ void dispatcher::on_heartbeat(const std::string& _tag) {
         writable_zone_event& record = _it->second;
         const auto status = record.get_sending_status();
         if ((status == writable_zone_event::ADD && send) || status == writable_zone_event::REMOVE) {
-            record.set_attempt_counter(0).restart_timer();
+            record.set_attempt_counter(0);
+            // A running timer keeps its tick: beats faster than the period must not keep a
+            // resend, or a notice that waits for a number, from ever going out.
+            if (!record.is_pending()) {
+                record.restart_timer();
+            }
         }
         return true;
     });
@@ -240,8 +253,8 @@ void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp
     if (numbers == m_numbers.end()) {
         return;
     }
-    numbers->second.release_expired(device_numbers::clock::now());
-    // Only the frame that holds the number now can be the one answered.
+    // Only the frame that holds the number now can be the one answered. The number is not
+    // freed by its wait first: this answer may be the one read last, after its wait ended.
     const auto frame = numbers->second.answer(_seq_no);
     if (!frame) {
         return;
@@ -256,7 +269,13 @@ void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp
                 .set_attempt_counter(0);
             return;
         }
-        m_w_events.erase(found);
+        record.set_leave_seq_no(NO_FRAME);
+        if (record.leave_earlier_zone_id()) {
+            // The device may hold the zone under an id that an earlier enter carried as well.
+            start_leave(record, _ts);
+        } else {
+            m_w_events.erase(found);
+        }
     } else if (claimed && found->second.get_leave_seq_no() == _seq_no) {
         // A leave sent before the enter that the record has due now: the enter stays due.
         found->second.set_leave_seq_no(NO_FRAME);
@@ -454,8 +473,8 @@ bool dispatcher::send_enter(writable_zone_event& _record, const context::zone_ev
     }
     const messenger::zone_enter_event_t notice = form_zone_enter_event(_event);
     m_messenger.send_enter_zone_event(tag, notice);
-    // The zone may have been renumbered since the record was made.
-    _record.set_zone_id(notice.zone_descriptor.zone_id);
+    // The zone may have been renumbered since the record was made, or since an earlier enter.
+    _record.enter_carried(notice.zone_descriptor.zone_id);
     hold_number(tag, device_numbers::enter, &_record);
     return true;
 }
@@ -487,8 +506,9 @@ bool dispatcher::take_number(const std::string& _tag, device_numbers::kind _kind
                           _record != nullptr ? _record->wait_ticket() : nullptr, m_still_waits)) {
         return false;
     }
-    // The messenger numbers a frame with the number after its last one; one is free.
-    while (numbers.is_held((m_messenger.get_last_sequence_number() + 1u) % SEQUENCE_NUMBERS)) {
+    // The messenger numbers a frame with the number after its last one.
+    const unsigned int next = numbers.next_number(m_messenger.get_last_sequence_number());
+    while ((m_messenger.get_last_sequence_number() + 1u) % SEQUENCE_NUMBERS != next) {
         m_messenger.get_new_sequence_number();
     }
     return true;
@@ -517,7 +537,9 @@ void dispatcher::hold_number(const std::string& _tag, device_numbers::kind _kind
 }
 
 device_numbers& dispatcher::numbers_of(const std::string& _tag) {
-    const auto now = device_numbers::clock::now();
+    // Not the clock: an answer that came in time but waits unread, while a long walk or a slow
+    // post keeps the loop busy, must still find its frame's number held.
+    const auto now = m_messenger.answers_read_until();
     auto found = m_numbers.find(_tag);
     if (found == m_numbers.end()) {
         if (m_numbers.size() >= 2 * std::max(m_numbers_kept, NUMBERS_KEPT_AT_LEAST)) {

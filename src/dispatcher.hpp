@@ -123,6 +123,8 @@ private:
     // Whether the record _uid still waits for a number for a notice of _kind in place _ticket.
     bool still_waits(device_numbers::kind _kind, std::uint64_t _ticket,
                      const std::string& _uid) const;
+    // Sends _record's leave (or waits for a number to send it) and resends it from now on.
+    void start_leave(writable_zone_event& _record, timestamp _ts);
     // An acknowledged leave: the device has room again.
     void on_leave_acknowledged(const std::string& _tag, timestamp _ts);
     // The record of _event, made (nothing sent yet) when there is none.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -61,6 +62,10 @@ public:
     virtual bool send_enter_zone_event(const std::string& _uid,
                                        const zone_enter_event_t& _event) = 0;
     virtual bool send_leave_zone_event(const std::string& _uid, unsigned int _zone_id) = 0;
+
+    // The latest time up to which every frame from the devices that reached the service has
+    // been reported through the callbacks; an answer that came later may still wait unread.
+    virtual std::chrono::steady_clock::time_point answers_read_until() = 0;
 
     // The number carried by the latest enter or leave frame (0 before the first).
     virtual unsigned char get_last_sequence_number() const = 0;

@@ -27,7 +27,7 @@ void call(const boost::optional<Callback>& _callback, Args&&... _args) {
 
 messenger_impl::messenger_impl(libs::core::message_stream& _stream,
                                libs::core::http::client& _http_client, libs::core::logger& _logger)
-    : m_http_client(_http_client), m_logger(_logger) {
+    : m_stream(_stream), m_http_client(_http_client), m_logger(_logger) {
     m_user_msg_subscription =
         _stream.subscribe("user_msg", [this](boost::string_view _text) { handle_user_msg(_text); });
     m_notify_subscription =
@@ -75,6 +75,10 @@ bool messenger_impl::send_leave_zone_event(const std::string& _uid, unsigned int
         m_logger.enter_scope("Leave zone event for " + libs::core::cut_for_log(_uid));
     const unsigned int seq_no = get_new_sequence_number();
     return send_user_msg(_uid, hex_frame::form_leave(seq_no, _zone_id));
+}
+
+std::chrono::steady_clock::time_point messenger_impl::answers_read_until() {
+    return m_stream.read_until();
 }
 
 unsigned char messenger_impl::get_last_sequence_number() const {

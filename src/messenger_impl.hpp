@@ -35,6 +35,8 @@ public:
     bool send_enter_zone_event(const std::string& _uid, const zone_enter_event_t& _event) override;
     bool send_leave_zone_event(const std::string& _uid, unsigned int _zone_id) override;
 
+    std::chrono::steady_clock::time_point answers_read_until() override;
+
     unsigned char get_last_sequence_number() const override;
     unsigned char get_new_sequence_number() override;
 
@@ -45,6 +47,7 @@ private:
 
     libs::core::message_stream::subscription::ptr m_user_msg_subscription;
     libs::core::message_stream::subscription::ptr m_notify_subscription;
+    libs::core::message_stream& m_stream;
     libs::core::http::client& m_http_client;
     libs::core::logger& m_logger;
     unsigned char m_sequence_number = 0;

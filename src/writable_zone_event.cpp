@@ -1,5 +1,6 @@
 #include "writable_zone_event.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace tvk {
@@ -35,6 +36,31 @@ writable_zone_event& writable_zone_event::set_seq_no(unsigned int _seq_no) {
 
 writable_zone_event& writable_zone_event::set_leave_seq_no(unsigned int _leave_seq_no) {
     m_leave_seq_no = _leave_seq_no;
+    return *this;
+}
+
+writable_zone_event& writable_zone_event::enter_carried(unsigned int _zone_id) {
+    auto& earlier = m_earlier_zone_ids;
+    earlier.erase(std::remove(earlier.begin(), earlier.end(), _zone_id), earlier.end());
+    if (m_enter_sent && m_zone_id != _zone_id) {
+        earlier.push_back(m_zone_id);
+    }
+    m_zone_id = _zone_id;
+    m_enter_sent = true;
+    return *this;
+}
+
+bool writable_zone_event::leave_earlier_zone_id() {
+    if (m_earlier_zone_ids.empty()) {
+        return false;
+    }
+    m_zone_id = m_earlier_zone_ids.back();
+    m_earlier_zone_ids.pop_back();
+    return true;
+}
+
+writable_zone_event& writable_zone_event::forget_earlier_zone_ids() {
+    m_earlier_zone_ids.clear();
     return *this;
 }
 

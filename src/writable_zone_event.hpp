@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/periodic_timer.hpp"
 #include "core/timestamp.hpp"
@@ -39,6 +40,9 @@ public:
     // The zone id that leaves name: the one the latest enter sent carried, so that the device
     // drops what it got; the event's when the record was made, until an enter goes out.
     unsigned int get_zone_id() const { return m_zone_id; }
+    // The other ids that enters carried since the device was last known to hold none of them
+    // (a zone renumbered while its enter went out); each gets a leave after the one above.
+    const std::vector<unsigned int>& get_earlier_zone_ids() const { return m_earlier_zone_ids; }
     libs::core::timestamp get_sending_time() const { return m_sending_time; }
     snd_stat get_sending_status() const { return m_sending_status; }
     unsigned int get_attempt_counter() const { return m_attempt_counter; }
@@ -59,6 +63,13 @@ public:
     writable_zone_event& set_attempt_counter(unsigned int _attempt_counter);
     writable_zone_event& set_seq_no(unsigned int _seq_no);
     writable_zone_event& set_leave_seq_no(unsigned int _leave_seq_no);
+    // An enter frame carried _zone_id: leaves name it from now on, and the id that an earlier
+    // enter carried is left too.
+    writable_zone_event& enter_carried(unsigned int _zone_id);
+    // Leaves name the next of the earlier ids; false when none is left.
+    bool leave_earlier_zone_id();
+    // The device holds none of the ids (it rebooted).
+    writable_zone_event& forget_earlier_zone_ids();
 
     // Adds one and returns the new count.
     unsigned int increase_attempt_counter();
@@ -78,6 +89,8 @@ private:
     unsigned int m_attempt_counter = 0;
     unsigned int m_seq_no = 0;
     unsigned int m_leave_seq_no = NO_FRAME;
+    bool m_enter_sent = false;
+    std::vector<unsigned int> m_earlier_zone_ids;
     std::uint64_t m_wait_ticket = 0;
     libs::core::periodic_timer::ptr m_timer;
     bool m_timer_running = false;

@@ -124,6 +124,36 @@ TEST(device_numbers, free_numbers_go_to_the_waiting_notices_in_turn) {
     EXPECT_TRUE(l.m_numbers.may_take(device_numbers::enter, "", nullptr, l.waits()));
 }
 
+// A late answer to a number whose wait passed must find it unused while other numbers are free.
+TEST(device_numbers, a_lapsed_number_is_given_again_only_when_no_other_is_free) {
+    device_numbers numbers;
+    numbers.hold(1, device_numbers::enter, "T1:Z1", t0 + 1s);
+    numbers.hold(2, device_numbers::enter, "T1:Z2", t0 + 2s);
+    // An answer that came in time but is still unread keeps the number held.
+    numbers.release_expired(t0 + 1500ms);
+    EXPECT_FALSE(numbers.is_held(1));
+    EXPECT_TRUE(numbers.is_lapsed(1));
+    EXPECT_TRUE(numbers.is_held(2));
+    EXPECT_EQ(numbers.next_number(0), 3u);
+    numbers.release_expired(t0 + 2s);
+    EXPECT_EQ(numbers.next_number(0), 3u);
+
+    // Every other number in use: the one that lapsed first goes again, and is no longer lapsed.
+    for (unsigned int n = 3; n < device_numbers::NUMBERS + 1; ++n) {
+        numbers.hold(n % device_numbers::NUMBERS, device_numbers::leave, "T1:Z9", t0 + 1h);
+    }
+    EXPECT_EQ(numbers.next_number(0), 1u);
+    numbers.hold(1, device_numbers::leave, "T1:Z9", t0 + 1h);
+    EXPECT_FALSE(numbers.is_lapsed(1));
+    EXPECT_EQ(numbers.next_number(0), 2u);
+    EXPECT_EQ(numbers.lapsed(), 1u);
+
+    // A late answer to a lapsed number counts for nothing and leaves it free like any other.
+    EXPECT_FALSE(numbers.answer(2));
+    EXPECT_EQ(numbers.lapsed(), 0u);
+    EXPECT_EQ(numbers.next_number(0), 2u);
+}
+
 TEST(device_numbers, is_unused_once_nothing_is_held_and_nobody_waits) {
     line l;
     for (unsigned int i = 0; i < device_numbers::ENTER_NUMBERS; ++i) {

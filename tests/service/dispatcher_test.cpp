@@ -636,7 +636,7 @@ const scenario scenarios[] = {
      {{"T1:Z1", "ADD 1"}, {"T1:Z2", "ADD 1"}},
      "AA",
      {"enter T1 17", "enter T1 18"}},
-    {"heartbeat_restarts_a_due_enter_with_counter_reset",
+    {"heartbeat_resets_the_counter_of_a_due_enter_and_keeps_its_tick",
      [](world& w) {
          w.register_device("T1");
          w.enter("T1", "Z1");
@@ -646,7 +646,7 @@ const scenario scenarios[] = {
      {{"T1:Z1", "ADD 0"}},
      "AA",
      {"enter T1 17"}},
-    {"heartbeat_restarts_a_leave_of_a_full_device",
+    {"heartbeat_resets_the_counter_of_a_leave_of_a_full_device",
      [](world& w) {
          w.register_device("T1");
          w.enter("T1", "Z1");
@@ -726,7 +726,8 @@ INSTANTIATE_TEST_SUITE_P(scenarios, delivery_record, ::testing::ValuesIn(scenari
 // in order, holds the zone ids that they name, and answers each as it is told.
 class device_model {
 public:
-    enum reply { ack, miss, refuse };
+    // silent: the device takes the frame, but its answer is lost or left to the test.
+    enum reply { ack, miss, refuse, silent };
     using frame = recording_messenger::frame;
     using policy = std::function<reply(const frame&)>;
 
@@ -756,7 +757,9 @@ public:
             } else {
                 m_zones.erase(f.zone_id);
             }
-            m_world.ack(m_tag, f.seq_no);
+            if (r == ack) {
+                m_world.ack(m_tag, f.seq_no);
+            }
         }
     }
 
@@ -894,6 +897,42 @@ const device_case device_cases[] = {
     {"full_device_in_257_zones_refusing_every_enter_gets_the_leave_and_resumes",
      [](world& w, device_model& d) {
          leave_a_full_device(w, d, [](const device_model::frame&) { return device_model::refuse; });
+     }},
+    // The device got the enter of Z1 under both ids, the one before the renumbering and the
+    // one after: once the tag has left, it must hold neither.
+    {"leave_after_a_renumbering_between_an_enter_and_its_resend_leaves_both_ids",
+     [](world& w, device_model& d) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         d.answer([](const device_model::frame&) { return device_model::silent; });
+         w.set_zone(world::zone_with_id("Z1", 5013));
+         ASSERT_EQ(w.next_frames(1), strings{"enter T1 5013"});
+         d.answer();
+         EXPECT_EQ(d.zones(), (std::set<unsigned int>{17, 5013}));
+         w.leave("T1", "Z1");
+         EXPECT_EQ(w.frames().back(), "leave T1 5013");
+     }},
+    // The answer to Z1's first frame comes after its longest wait, when the messenger's
+    // counter has come round to that frame's number and Z2's enter, which the device misses,
+    // is sent: the answer must not be taken for Z2's.
+    {"answer_later_than_the_longest_wait_counts_for_no_frame_sent_after_it",
+     [](world& w, device_model& d) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         const unsigned int first = w.last_seq("T1");
+         d.answer([](const device_model::frame&) { return device_model::silent; });
+         // Its resends are missed, and its first frame's wait ends.
+         w.run_until(
+             [&] {
+                 d.answer([](const device_model::frame&) { return device_model::miss; });
+                 return false;
+             },
+             6 * world::period);
+         w.m_messenger.m_sequence_number = static_cast<unsigned char>(first - 1);
+         w.enter("T1", "Z2");
+         d.answer([](const device_model::frame&) { return device_model::miss; });
+         w.ack("T1", first);
+         EXPECT_EQ(w.record("T1:Z2"), "ADD 1");
      }},
     {"leave_names_the_id_of_the_enter_resent_after_a_renumbering",
      [](world& w, device_model& d) {
@@ -1107,6 +1146,57 @@ TEST(sequence_numbers, a_device_silent_for_eight_periods_gets_every_zone_once_it
     });
     EXPECT_TRUE(d.settle()) << d.zones().size();
     EXPECT_EQ(d.zones().size(), 300u);
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+// Beats faster than the delivery period: the notices that wait for a number go out as numbers
+// come free, the enters of 300 zones and then their leaves.
+TEST(sequence_numbers, notices_waiting_for_a_number_go_out_while_the_device_beats_faster) {
+    world w;
+    device_model d(w, "T1");
+    enter_zones(w, "T1", 300, 100);
+    w.register_device("T1");
+    const auto beat_until = [&](const std::function<bool()>& _done) {
+        auto beat_at = std::chrono::steady_clock::now();
+        return w.run_until(
+            [&] {
+                d.answer();
+                if (std::chrono::steady_clock::now() >= beat_at) {
+                    w.heartbeat("T1");
+                    beat_at += world::period * 2 / 5;
+                }
+                return _done();
+            },
+            25 * world::period);
+    };
+    EXPECT_TRUE(beat_until([&] { return d.zones().size() == 300; })) << d.zones().size();
+    for (unsigned int i = 0; i < 300; ++i) {
+        char uid[16];
+        std::snprintf(uid, sizeof(uid), "Z%03u", i);
+        w.leave("T1", uid);
+    }
+    EXPECT_TRUE(beat_until([&] { return d.zones().empty(); })) << d.zones().size();
+    EXPECT_EQ(w.m_loop_errors, strings{});
+}
+
+// While the loop is busy the device's answers wait unread, past their frames' waits: the
+// number of such a frame must not go to another one, or the answer read later is taken for it.
+TEST(sequence_numbers, an_answer_read_after_its_frames_wait_counts_for_no_other_frame) {
+    world w;
+    w.register_device("T1");
+    w.enter("T1", "Z1");
+    const unsigned int first = w.last_seq("T1");
+    // The device answers at once; the answer is not read until later.
+    w.m_messenger.m_read_until = std::chrono::steady_clock::now();
+    w.run_for(6 * world::period);
+    w.m_messenger.m_sequence_number = static_cast<unsigned char>(first - 1);
+    w.enter("T1", "Z2");
+    EXPECT_NE(w.last_seq("T1"), first);
+    // Z1's first frame was resent since: its answer counts for nothing.
+    w.m_messenger.m_read_until.reset();
+    w.ack("T1", first);
+    EXPECT_EQ(w.record("T1:Z1"), "ADD 5");
+    EXPECT_EQ(w.record("T1:Z2"), "ADD 1");
     EXPECT_EQ(w.m_loop_errors, strings{});
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <boost/optional.hpp>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -60,6 +61,11 @@ public:
         return m_post_result;
     }
 
+    // The answers are fed by hand, so all are read, unless a test holds some back unread.
+    std::chrono::steady_clock::time_point answers_read_until() override {
+        return m_read_until ? *m_read_until : std::chrono::steady_clock::now();
+    }
+
     unsigned char get_last_sequence_number() const override { return m_sequence_number; }
     unsigned char get_new_sequence_number() override { return ++m_sequence_number; }
 
@@ -96,6 +102,8 @@ public:
     unsigned char m_sequence_number = 0;
     // What the sends report; the dispatcher must not care.
     bool m_post_result = true;
+    // Set: answers that came since then wait unread.
+    boost::optional<std::chrono::steady_clock::time_point> m_read_until;
 
 private:
     template <class F>

@@ -44,6 +44,10 @@ message_stream::subscription::ptr message_stream_zmq::subscribe(boost::string_vi
                                       });
 }
 
+std::chrono::steady_clock::time_point message_stream_zmq::read_until() {
+    return m_stream_zmq_raw.read_until();
+}
+
 }  // namespace core
 }  // namespace libs
 }  // namespace tvk

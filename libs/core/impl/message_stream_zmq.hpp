@@ -17,6 +17,7 @@ public:
                        const std::string& _address);
 
     subscription::ptr subscribe(boost::string_view _channel, callback _callback) override;
+    std::chrono::steady_clock::time_point read_until() override;
 
     // The raw prefix of a topic: "#" before a topic that begins with an ASCII letter.
     static std::string make_topic(boost::string_view _channel);

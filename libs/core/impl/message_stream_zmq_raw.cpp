@@ -111,6 +111,13 @@ message_stream::subscription::ptr message_stream_zmq_raw::subscribe(boost::strin
     return std::make_unique<subscription_impl>(std::move(shared_callback));
 }
 
+std::chrono::steady_clock::time_point message_stream_zmq_raw::read_until() {
+    // A frame is taken only once the one before it is being handed on, so the socket found
+    // empty means that every frame before then has been handed on, or is by the running
+    // handler.
+    return m_socket.emptied_at();
+}
+
 std::vector<std::exception_ptr> message_stream_zmq_raw::process_message(callbacks_map& _callbacks,
                                                                         boost::string_view _frame) {
     callbacks_vector* callbacks = find_callbacks(_callbacks, _frame);

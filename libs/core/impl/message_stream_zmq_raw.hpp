@@ -28,6 +28,7 @@ public:
     ~message_stream_zmq_raw() override;
 
     subscription::ptr subscribe(boost::string_view _channel, callback _callback) override;
+    std::chrono::steady_clock::time_point read_until() override;
 
     // Routes one frame to the first key of _callbacks that it extends. Each of its callbacks is
     // called, also after one that throws; returns what they threw, in their order.

@@ -114,6 +114,22 @@ public:
         recheck();
     }
 
+    std::chrono::steady_clock::time_point emptied_at() {
+        if (m_pending && m_waiting) {
+            int events = 0;
+            std::size_t size = sizeof(events);
+            if (zmq_getsockopt(m_socket.get(), ZMQ_EVENTS, &events, &size) == 0 &&
+                (events & ZMQ_POLLIN) == 0) {
+                m_emptied_at = std::chrono::steady_clock::now();
+            } else {
+                // A part came that the descriptor has not told of yet, or the call took its
+                // signal: the receive takes it.
+                pump();
+            }
+        }
+        return m_emptied_at;
+    }
+
     template <class Call>
     static boost::system::error_code retry_on_interrupt(Call&& _call) {
         for (;;) {
@@ -133,6 +149,7 @@ public:
     boost::asio::posix::stream_descriptor m_descriptor;
     receive_handler m_pending;
     bool m_waiting = false;  // an async_wait on the descriptor is outstanding
+    std::chrono::steady_clock::time_point m_emptied_at = std::chrono::steady_clock::now();
 
 private:
     // Takes a queued part for the pending receive, or waits for the descriptor.
@@ -153,6 +170,7 @@ private:
             complete(ec, message());
             return;
         }
+        m_emptied_at = std::chrono::steady_clock::now();
         if (!m_waiting) {
             m_waiting = true;
             m_descriptor.async_wait(
@@ -318,6 +336,10 @@ void asio_socket::start_receive(receive_handler&& _handler) {
 
 void asio_socket::cancel(boost::system::error_code& _ec) {
     m_state->cancel(_ec);
+}
+
+std::chrono::steady_clock::time_point asio_socket::emptied_at() {
+    return m_state->emptied_at();
 }
 
 void* asio_socket::native_handle() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/utility/string_view.hpp>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -30,6 +31,13 @@ public:
     // Subscribes _callback to _channel; raises boost::system::system_error when the socket
     // refuses the subscription. Call on the events-loop thread.
     virtual subscription::ptr subscribe(boost::string_view _channel, callback _callback) = 0;
+
+    // The latest time up to which every frame that reached the stream has been handed to its
+    // callbacks, or is being handed by the handler running now; a frame that came later may
+    // still wait unread. One that hands each frame on as it comes has read everything: now.
+    virtual std::chrono::steady_clock::time_point read_until() {
+        return std::chrono::steady_clock::now();
+    }
 };
 
 }  // namespace core

@@ -3,6 +3,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/system/error_code.hpp>
 #include <boost/utility/string_view.hpp>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -88,6 +89,10 @@ public:
 
     // Cancels a pending receive: its handler is posted with operation_aborted.
     void cancel(boost::system::error_code& _ec);
+
+    // The latest time at which a receive found no part queued: every part that arrived before
+    // it has been taken by a receive. A receive that waits now with nothing queued makes it now.
+    std::chrono::steady_clock::time_point emptied_at();
 
     // The libzmq socket, for options this class does not wrap.
     void* native_handle() const;
