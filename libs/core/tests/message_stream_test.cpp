@@ -360,6 +360,38 @@ TEST_F(loop_stream, a_raising_subscriber_is_logged_and_the_later_ones_still_get_
     EXPECT_NE(lines[3].find(" second: \"object\" is not a string!"), std::string::npos) << lines[3];
 }
 
+// Answers that came while the loop was busy must be told from those not sent yet: the time up to
+// which the stream has read stands still while a frame waits unread.
+TEST_F(stream_fixture, read_until_stands_still_while_a_frame_waits_unread) {
+    auto stream = make_stream<message_stream_zmq>();
+    auto topic = stream->subscribe("t", m_journal.record("t"));
+    ASSERT_TRUE(deliver({"#t{1}"}, 1));
+    const auto pause = std::chrono::milliseconds(20);
+    // Nothing waits: it has read everything up to now.
+    const auto idle = stream->read_until();
+    std::this_thread::sleep_for(pause);
+    EXPECT_GT(stream->read_until(), idle);
+
+    // The loop does not run while the next frame comes.
+    m_publisher.publish("#t{2}");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto before = stream->read_until();
+    for (;;) {
+        std::this_thread::sleep_for(pause);
+        const auto after = stream->read_until();
+        if (after == before || std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+        before = after;
+    }
+    EXPECT_EQ(stream->read_until(), before);
+    EXPECT_EQ(m_journal.entries.size(), 1u);
+
+    ASSERT_TRUE(run_until(m_io, [&] { return m_journal.entries.size() == 2; }));
+    settle();
+    EXPECT_GT(stream->read_until(), before);
+}
+
 TEST_F(stream_fixture, a_burst_of_frames_all_arrives) {
     auto stream = make_stream<message_stream_zmq>();
     auto notify = stream->subscribe("n", m_journal.record("n"));
