@@ -164,23 +164,43 @@ void external_storage::change(action _action, const context::device& _device,
                               const timestamp& _ts) {
     const std::string& uid = _device.get_uid();
     note_times(m_device_times, _action, uid, _ts);
-    if (_action == DELETE) {
-        // Its hash goes; a later registration starts a new one.
-        m_stored_devices.erase(uid);
+    const stored_fields* stored = nullptr;
+    if (_action != UPDATE) {
+        const auto found = m_stored_devices.find(uid);
+        if (found != m_stored_devices.end()) {
+            if (_action == CREATE && restores(_device, _ts)) {
+                stored = &found->second;
+            } else {
+                // Its hash goes, or a registration starts a new one, in this write and in any
+                // catch-up after it.
+                m_stored_devices.erase(found);
+            }
+        }
+        m_read_devices.erase(uid);
     }
     store(_action, branches::devices_uid_fields(uid), branches::devices_set(), uid,
           {{tags::uid, uid},
            {tags::mac_address, _device.get_mac()},
            {time_field(_action), time_text(_ts)},
-           {tags::is_full, bool_to_string(_device.is_full())}});
+           {tags::is_full, bool_to_string(_device.is_full())}},
+          stored);
+}
+
+bool external_storage::restores(const context::device& _device, const timestamp& _ts) const {
+    // A registration at the very time and MAC address read leaves no stale field either: the
+    // hash's "update_time", if any, is that time.
+    const auto read = m_read_devices.find(_device.get_uid());
+    return read != m_read_devices.end() && read->second.ts == _ts &&
+           read->second.mac == _device.get_mac();
 }
 
 void external_storage::note_times(times_by_uid& _times, action _action, const std::string& _uid,
                                   const timestamp& _ts) {
-    // As the hash keeps them: a write changes only the time it carries, a removal drops both.
+    // As the hash keeps them: a creation holds its own time alone, an update changes only the
+    // time it carries, a removal drops both.
     switch (_action) {
         case CREATE:
-            _times[_uid].created = _ts;
+            _times[_uid] = change_times{_ts, boost::none};
             break;
         case UPDATE:
             _times[_uid].updated = _ts;
@@ -192,7 +212,8 @@ void external_storage::note_times(times_by_uid& _times, action _action, const st
 }
 
 void external_storage::store(action _action, const std::string& _key, const std::string& _set,
-                             const std::string& _uid, field_values _fields) {
+                             const std::string& _uid, field_values _fields,
+                             const stored_fields* _stored) {
     if (m_step == step::behind) {
         // The catch-up writes it; meanwhile a change is not held up by a Redis that failed.
         return;
@@ -201,6 +222,19 @@ void external_storage::store(action _action, const std::string& _key, const std:
     const bool written = m_logger.execute([&] {
         if (_action == DELETE) {
             m_redis_context.execute_transaction_sv({{"DEL", _key}, {"SREM", _set, _uid}});
+        } else if (_action == CREATE) {
+            // Deleted first: a hash left by an earlier object of the uid would keep the fields
+            // not written, an older "update_time" among them.
+            redis::context::sv_args hash{"HMSET", _key};
+            if (_stored != nullptr) {
+                // First: a field given twice takes its later value.
+                append_stored(hash, *_stored);
+            }
+            for (const auto& field : _fields) {
+                hash.insert(hash.end(), {field.first, field.second});
+            }
+            m_redis_context.execute_transaction_sv(
+                {{"DEL", _key}, std::move(hash), {"SADD", _set, _uid}});
         } else {
             m_redis_context.execute_transaction_sv(
                 {redis::context::set_to_table_command(_key, _fields), {"SADD", _set, _uid}});
@@ -487,6 +521,7 @@ bool external_storage::read_or_log(F&& _read) const {
 std::vector<context::device> external_storage::get_devices() {
     std::vector<context::device> devices;
     stored_by_uid stored;
+    read_by_uid read_devices;
     const std::string set = branches::devices_set();
     boost::optional<redis::reply> members;
     if (!read_or_log([&] { members.emplace(m_redis_context.get_set_members(set)); })) {
@@ -524,11 +559,13 @@ std::vector<context::device> external_storage::get_devices() {
                 const redis::reply_element time =
                     fields[3].get_type() == redis::reply_type::STRING ? fields[3] : fields[2];
                 devices.emplace_back(uid, timestamp(time.to_string()), mac);
+                read_devices.insert_or_assign(uid, read_device{devices.back().get_ts(), mac});
             });
             return true;
         });
     });
     m_stored_devices = std::move(stored);
+    m_read_devices = std::move(read_devices);
     return devices;
 }
 

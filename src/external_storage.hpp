@@ -85,9 +85,9 @@ public:
     // own entries cannot be read is logged and left out; a set of another type is logged and
     // gives none. Raises, logging nothing, when the connection fails or does not answer
     // meanwhile, or Redis cannot answer now (LOADING while it reloads, say): the read is then
-    // to be tried again. The devices read, and those left out, stay
-    // in Redis as they are through every catch-up until a device of their uid is added or
-    // deleted.
+    // to be tried again. The devices read, and those left out, stay in Redis as they are
+    // through every catch-up until a device of their uid is registered or deleted; one restored
+    // as read keeps the stored fields that its writes do not replace.
     std::vector<context::device> get_devices();
 
     // True while Redis is known to hold what the service holds: no write failed since the
@@ -140,6 +140,12 @@ private:
     // The fields of a device's hash as the start-up read found them.
     typedef std::vector<std::pair<std::string, std::string>> stored_fields;
     typedef std::unordered_map<std::string, stored_fields> stored_by_uid;
+    // The time and MAC address of a device as the start-up read gave it.
+    struct read_device {
+        timestamp ts;
+        std::string mac;
+    };
+    typedef std::unordered_map<std::string, read_device> read_by_uid;
     // Where a rewrite stands: the objects held when it began, then the walks over the sets.
     struct rewrite {
         enum phase { version, zone_events, devices, stale_zone_events, stale_devices, done };
@@ -153,10 +159,14 @@ private:
     void prepare();
     void change(action _action, const context::zone_event& _event, const timestamp& _ts);
     void change(action _action, const context::device& _device, const timestamp& _ts);
-    // Deletes the hash _key and the member _uid of _set, or writes both, in one transaction;
-    // while Redis is out of step, writes nothing. A failure puts Redis out of step.
+    // Deletes the hash _key and the member _uid of _set, or writes both, in one transaction; a
+    // creation writes the hash anew, with _fields alone or over _stored when given. While
+    // Redis is out of step, writes nothing. A failure puts Redis out of step.
     void store(action _action, const std::string& _key, const std::string& _set,
-               const std::string& _uid, field_values _fields);
+               const std::string& _uid, field_values _fields,
+               const stored_fields* _stored = nullptr);
+    // Whether the creation of _device at _ts restores it as the start-up read gave it.
+    bool restores(const context::device& _device, const timestamp& _ts) const;
     static void note_times(times_by_uid& _times, action _action, const std::string& _uid,
                            const timestamp& _ts);
 
@@ -218,10 +228,13 @@ private:
     std::uint64_t m_connection_number = 0;
     times_by_uid m_zone_event_times;
     times_by_uid m_device_times;
-    // Every device hash read at start-up, until its device is deleted: a device restored or
-    // registered again keeps in Redis the stored fields that its writes do not replace, and one
-    // left out stays as it was.
+    // Every device hash read at start-up, until its device is deleted or registered again: a
+    // device restored keeps in Redis the stored fields that its writes do not replace, and one
+    // left out stays as it was. A registration writes the hash anew: an older "update_time"
+    // kept beside its "create_time" would be read back at the next start as its time.
     stored_by_uid m_stored_devices;
+    // The devices that the start-up read gave, until their uid is created or deleted.
+    read_by_uid m_read_devices;
     rewrite m_rewrite;
     // Last: no tick comes once the rest is gone.
     libs::core::timer::ptr m_timer;

@@ -3,6 +3,7 @@
 #include <json/json.h>
 #include <signal.h>
 
+#include <map>
 #include <ostream>
 #include <set>
 #include <string>
@@ -177,3 +178,44 @@ INSTANTIATE_TEST_SUITE_P(
         skipped_tag{"uid_5", [](Json::Value& _element) { _element["uid"] = 5; }, {"T3", "T5"}},
         skipped_tag{"not_an_object", [](Json::Value& _element) { _element = 5; }, {"T3", "T5"}}),
     [](const ::testing::TestParamInfo<skipped_tag>& _info) { return _info.param.name; });
+
+// A device kept in Redis without being restored registers again: the next start, with its tag
+// readable, restores it with the time of that registration, not with an older update.
+TEST(e2e_start_lists, a_kept_device_registered_again_is_restored_with_its_registration_time) {
+    service_site world;
+    auto& redis = world.site.redis();
+    Json::Value spoilt = site::tag("T3", "AA:03");
+    spoilt.removeMember("updated_at");
+    world.site.set_trackable_objects(site::list({site::tag("T1", "AA:01"), spoilt}));
+    world.site.set_zones(site::list({site::zone("Z1", 17, "restricted")}));
+    const std::string created = site::iso_time(1690000100);
+    const std::string updated = site::iso_time(1690000200);
+    store_device(redis, "T3", "AA:03", created);
+    redis.command({"HSET", device_key("T3"), "update_time", updated, "is_full", "true"});
+    auto service = world.start_and_wait_until_initialized();
+    ASSERT_TRUE(wait_for_count(world.log, "Device T3 is not restored", 1));
+
+    world.site.publish("user_msg", site::user_msg("T3", "0405000101", "AA:03", 1700000300));
+    const std::map<std::string, std::string> registered{{"uid", "T3"},
+                                                        {"mac_address", "AA:03"},
+                                                        {"create_time", site::iso_time(1700000300)},
+                                                        {"is_full", "false"}};
+    ASSERT_TRUE(
+        eventually([&] { return redis_hash(redis, device_key("T3"))["create_time"] != created; }));
+    EXPECT_EQ(redis_hash(redis, device_key("T3")), registered);
+
+    world.site.set_trackable_objects(
+        site::list({site::tag("T1", "AA:01"), site::tag("T3", "AA:03")}));
+    ASSERT_TRUE(service->stop(SIGTERM));
+    EXPECT_EQ(service->exit_code(), 0);
+    service = world.start_and_wait_until_initialized();
+    // Restored: its enter goes out, and Redis holds the time of the registration.
+    world.site.publish("zone_event",
+                       site::zone_event("T3", "Z1", "restricted", "enter", 1700000100));
+    ASSERT_TRUE(world.site.wait_for_frame_count(2));
+    EXPECT_EQ(frame_texts(world.site.frames()),
+              (std::vector<std::string>{"T3 " + ack_frame(1), "T3 " + enter_frame(1, 17)}));
+    EXPECT_EQ(redis_hash(redis, device_key("T3")), registered);
+    ASSERT_TRUE(service->stop(SIGTERM));
+    EXPECT_EQ(service->exit_code(), 0);
+}

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "context/context.hpp"
@@ -47,6 +48,8 @@ const timestamp t1(1714979289, 10);  // 2024-05-06T07:08:09.010Z
 const timestamp t2(1714979350, 999);
 const std::string t1_text = "2024-05-06T07:08:09.010Z";
 const std::string t2_text = "2024-05-06T07:09:10.999Z";
+const timestamp t3(1714979411, 250);
+const std::string t3_text = "2024-05-06T07:10:11.250Z";
 
 const std::string constants_key = "quillmere:constants";
 const std::string events_set = "quillmere:zone_events:set";
@@ -535,12 +538,10 @@ void PrintTo(const outage& _outage, std::ostream* _out) {
     *_out << _outage.name;
 }
 
-// A mirror on a Redis that fails, beside one on a Redis that does not, over the same context
-// and a running loop: once caught up, both Redis servers hold the same.
-class external_storage_outage : public external_storage_test,
-                                public ::testing::WithParamInterface<outage> {
+// A mirror whose catch-up runs on a loop of the test's own, with short periods.
+class external_storage_catching_up : public external_storage_test {
 protected:
-    external_storage_outage() {
+    external_storage_catching_up() {
         // Short periods, and batches of two objects, so that a rewrite takes several turns.
         m_catch_up.first_retry = 50ms;
         m_catch_up.last_retry = 400ms;
@@ -549,7 +550,7 @@ protected:
         m_catch_up.batch_size = 2;
         m_redis.set_timeout(200ms);
     }
-    ~external_storage_outage() override { stop_loop(); }
+    ~external_storage_catching_up() override { stop_loop(); }
 
     void run_loop() {
         m_thread = std::thread([this] { m_loop->run_catch_exceptions(TVK_SOURCE_LOCATION); });
@@ -567,9 +568,18 @@ protected:
 
     tvk::external_storage::catch_up m_catch_up;
     tvk::libs::core::events_loop::work::ptr m_work = m_loop->create_work();
+    std::thread m_thread;
+};
+
+// A mirror on a Redis that fails, beside one on a Redis that does not, over the same context
+// and a running loop: once caught up, both Redis servers hold the same.
+class external_storage_outage : public external_storage_catching_up,
+                                public ::testing::WithParamInterface<outage> {
+protected:
+    ~external_storage_outage() override { stop_loop(); }
+
     test_support::redis_server m_healthy_server;
     tvk::redis::context m_healthy{m_healthy_server.address(), m_healthy_server.port(), 0};
-    std::thread m_thread;
 };
 
 TEST_P(external_storage_outage, redis_catches_up_by_itself_and_the_change_goes_on_meanwhile) {
@@ -665,5 +675,121 @@ INSTANTIATE_TEST_SUITE_P(
                    _s.start(true);
                }}),
     [](const ::testing::TestParamInfo<outage>& _info) { return _info.param.name; });
+
+// A device hash that an earlier run left for the uid K, and the creation of K's device.
+struct recreation {
+    const char* name;
+    hash_t stored;
+    bool read;  // by the start-up read
+    timestamp ts;
+    std::string mac;
+    // The hash after the creation, and after the next start restored the device.
+    hash_t expected;
+};
+
+void PrintTo(const recreation& _case, std::ostream* _out) {
+    *_out << _case.name;
+}
+
+const hash_t kept_k{{"uid", "K"},
+                    {"mac_address", "AA:K"},
+                    {"create_time", t1_text},
+                    {"update_time", t2_text},
+                    {"is_full", "true"},
+                    {"note", "stale"}};
+hash_t written_k(const std::string& _mac, const std::string& _time) {
+    return {{"uid", "K"}, {"mac_address", _mac}, {"create_time", _time}, {"is_full", "false"}};
+}
+
+// Written at once, or by the catch-up after Redis failed the write.
+class external_storage_recreation
+    : public external_storage_catching_up,
+      public ::testing::WithParamInterface<std::tuple<recreation, bool>> {};
+
+// A registration writes the device's hash anew: an older "update_time" left beside the new
+// "create_time" would be read back at the next start as the device's time.
+TEST_P(external_storage_recreation, the_hash_holds_the_new_fields_and_the_next_start_its_time) {
+    const recreation& c = std::get<0>(GetParam());
+    const bool caught_up = std::get<1>(GetParam());
+    const std::string key = "quillmere:devices:K:fields";
+    write(constants_key, {{"version", "1.3.0"}});
+    write(key, c.stored);
+    m_redis.execute_command_sv({"SADD", devices_set, "K"});
+    {
+        external_storage storage(m_context, m_redis, m_logger, *m_loop, m_catch_up);
+        if (c.read) {
+            storage.get_devices();
+        }
+        if (caught_up) {
+            m_server.stop_keeping_data();
+        }
+        m_context.take_devices().add(device("K", c.ts, c.mac), c.ts);
+        if (caught_up) {
+            EXPECT_FALSE(storage.is_in_step());
+            m_server.start(true);
+            run_loop();
+            EXPECT_TRUE(test_support::eventually(
+                [&] { return on_loop([&] { return storage.is_in_step(); }); }));
+            stop_loop();
+        }
+        EXPECT_EQ(hash(key), c.expected);
+        EXPECT_EQ(members(devices_set), texts{"K"});
+    }
+
+    // The next start, on a loop that has not been stopped.
+    writable_context next;
+    const auto next_loop = m_core->create_events_loop("next loop");
+    external_storage storage(next, m_redis, m_logger, *next_loop);
+    const auto devices = storage.get_devices();
+    EXPECT_EQ(describe(devices), texts{"K " + c.mac + " " + c.ts.to_iso_8601(true, 'T', true)});
+    ASSERT_EQ(devices.size(), 1u);
+    next.take_devices().add(device(devices[0]), devices[0].get_ts());
+    EXPECT_EQ(hash(key), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    devices, external_storage_recreation,
+    ::testing::Combine(
+        ::testing::Values(
+            // Read but not restored (its tag could not be checked), then registered.
+            recreation{"left_out", kept_k, true, t3, "AA:K", written_k("AA:K", t3_text)},
+            // At the time read, with another MAC address: not the device read.
+            recreation{"left_out_another_mac", kept_k, true, t2, "BB:K",
+                       written_k("BB:K", t2_text)},
+            recreation{"unreadable",
+                       {{"create_time", t1_text}, {"update_time", t2_text}, {"note", "stale"}},
+                       true,
+                       t3,
+                       "AA:K",
+                       written_k("AA:K", t3_text)},
+            recreation{"not_read", kept_k, false, t3, "AA:K", written_k("AA:K", t3_text)},
+            // Restored as read: its stored fields stay, but for those not the mirror's.
+            recreation{"restored",
+                       kept_k,
+                       true,
+                       t2,
+                       "AA:K",
+                       {{"uid", "K"},
+                        {"mac_address", "AA:K"},
+                        {"create_time", t2_text},
+                        {"update_time", t2_text},
+                        {"is_full", "false"}}}),
+        ::testing::Bool()),
+    [](const ::testing::TestParamInfo<std::tuple<recreation, bool>>& _info) {
+        return std::string(std::get<0>(_info.param).name) +
+               (std::get<1>(_info.param) ? "_caught_up" : "_at_once");
+    });
+
+TEST_F(external_storage_test, a_zone_event_created_holds_only_its_own_fields) {
+    external_storage storage(m_context, m_redis, m_logger, *m_loop);
+    const std::string key = "quillmere:zone_events:T1:Z9:fields";
+    write(key, {{"update_time", t1_text}, {"note", "stale"}});
+    m_context.take_zone_events().add(event("T1", "Z9", t2), t2);
+    EXPECT_EQ(hash(key), (hash_t{{"uid", "T1:Z9"},
+                                 {"obj_uid", "T1"},
+                                 {"zone_uid", "Z9"},
+                                 {"zone_type", "kitchen"},
+                                 {"create_time", t2_text}}));
+}
 
 }  // namespace
