@@ -57,6 +57,32 @@ void expect_that(const std::string& _what, const raised& _expected) {
         << "raised: \"" << _what << "\"\nexpected: \"" << _expected.text << "\"";
 }
 
+sockaddr_in loopback(int _port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(_port));
+    return address;
+}
+
+// A loopback listener on _port with a queue of _backlog, past the TIME_WAIT that a stopped
+// server's connections may have left; -1 when the port cannot be had.
+int listen_on(int _port, int _backlog) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    const int reuse = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
+    const sockaddr_in address = loopback(_port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(fd, _backlog) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 std::string quoted_words(const std::vector<std::string>& _words) {
     std::string text;
     for (const auto& word : _words) {
@@ -70,6 +96,32 @@ protected:
     test_support::redis_server m_server;
     tvk::redis::context m_redis{m_server.address(), m_server.port(), 0};
 };
+
+// The test's own server, on a port that another process holds: it says why it cannot start,
+// leaves no process behind, and starts once the port is free.
+TEST(redis_server_fixture, a_server_whose_port_is_taken_raises_with_its_status_and_log) {
+    test_support::redis_server server;
+    server.stop();
+    {
+        const int holder = listen_on(server.port(), 1);
+        ASSERT_GE(holder, 0);
+        const auto close_holder =
+            tvk::libs::core::execute_on_scope_exit([holder]() noexcept { ::close(holder); });
+        try {
+            server.start();
+            ADD_FAILURE() << "started on a port that is taken";
+        } catch (const std::runtime_error& e) {
+            const std::string text = e.what();
+            for (const char* part :
+                 {"exited with status 1", "Address already in use", "attempt 5 of 5: "}) {
+                EXPECT_NE(text.find(part), std::string::npos) << part << " in: " << text;
+            }
+        }
+        EXPECT_FALSE(server.running());
+    }
+    server.start();
+    EXPECT_TRUE(server.ping());
+}
 
 TEST(redis_context, a_server_that_does_not_listen_is_a_connection_error_within_the_time_out) {
     const auto start = std::chrono::steady_clock::now();
@@ -590,20 +642,14 @@ TEST(redis_context_reconnection,
     redis.set_timeout(300ms);
     server.stop();
     // A listener whose queue is full: the kernel drops further connection requests unanswered.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int listener = listen_on(server.port(), 0);
     const int queued = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const auto closing = tvk::libs::core::execute_on_scope_exit([&]() noexcept {
         ::close(queued);
         ::close(listener);
     });
-    const int reuse = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(server.port()));
-    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_GE(listener, 0);
+    const sockaddr_in address = loopback(server.port());
     ASSERT_EQ(::connect(queued, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
 
     const auto before = std::chrono::steady_clock::now();

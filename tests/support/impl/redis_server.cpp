@@ -1,6 +1,7 @@
 #include "test_support/redis_server.hpp"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,7 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -20,9 +24,28 @@ namespace test_support {
 namespace {
 constexpr const char* redis_program = "/usr/bin/redis-server";
 
-// A connected loopback socket, or -1.
-int connect_to(int _port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// How long a server may take to start; it is a bound only, for a machine that runs the tests
+// in parallel under sanitizers. A server that ends meanwhile is seen at once.
+constexpr std::chrono::seconds start_deadline(30);
+// Servers started in a row when each ends at once (its port taken, say).
+constexpr int start_attempts = 5;
+
+// The last _count lines of _text.
+std::string last_lines(const std::string& _text, std::size_t _count) {
+    std::size_t begin = _text.size();
+    for (std::size_t lines = 0; begin > 0; --begin) {
+        // A newline ends a line; the final one begins none.
+        if (_text[begin - 1] == '\n' && begin != _text.size() && ++lines == _count) {
+            break;
+        }
+    }
+    return _text.substr(begin);
+}
+
+// A connected loopback socket, or -1. Bounded: a listener that takes no connections (the
+// port held by another process) lets a connect wait for minutes once its backlog is full.
+int connect_to(int _port, std::chrono::milliseconds _timeout = std::chrono::seconds(1)) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return -1;
     }
@@ -30,7 +53,16 @@ int connect_to(int _port) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(_port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    if (!connected && errno == EINPROGRESS) {
+        pollfd waiting{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t length = sizeof(error);
+        connected = ::poll(&waiting, 1, static_cast<int>(_timeout.count())) == 1 &&
+                    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    }
+    // The callers send and read blocking, each read bounded by poll.
+    if (!connected || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return -1;
     }
@@ -99,7 +131,8 @@ std::string encode(const std::initializer_list<std::string>& _words) {
 }  // namespace
 
 redis_server::redis_server() : m_port(free_port()) {
-    start();
+    // A port free when it was picked may be taken before the server binds it.
+    launch_answering(true);
 }
 
 redis_server::~redis_server() {
@@ -120,11 +153,65 @@ void redis_server::start(bool _saved_data) {
     if (!_saved_data) {
         std::remove(m_directory.file("dump.rdb").c_str());
     }
-    launch(0);
-    if (!ping(std::chrono::seconds(10))) {
-        m_process.reset();
-        throw std::runtime_error("redis-server did not answer on port " + std::to_string(m_port));
+    // On the same port, which the clients know.
+    launch_answering(false);
+}
+
+void redis_server::launch_answering(bool _other_port) {
+    for (int attempt = 1;; ++attempt) {
+        const auto failure = launch_until_ready(
+            0, [this] { return answers_ping(); }, "answer");
+        if (!failure) {
+            return;
+        }
+        if (!failure->exited || attempt == start_attempts) {
+            throw std::runtime_error("redis_server, attempt " + std::to_string(attempt) + " of " +
+                                     std::to_string(start_attempts) + ": " + failure->text);
+        }
+        if (_other_port) {
+            m_port = free_port();
+        } else {
+            // Whoever took the port meanwhile may let it go.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
     }
+}
+
+std::optional<redis_server::start_failure> redis_server::launch_until_ready(
+    long long _key_load_delay, const std::function<bool()>& _ready, const std::string& _awaited) {
+    const std::string log = m_directory.file("redis.log");
+    // The log is appended to by every server started here: only this one's lines count.
+    const std::size_t logged_before = read_file(log).size();
+    launch(_key_load_delay);
+    const auto deadline = std::chrono::steady_clock::now() + start_deadline;
+    for (;;) {
+        if (_ready()) {
+            return std::nullopt;
+        }
+        if (m_process->wait(std::chrono::milliseconds::zero()) ||
+            std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    start_failure failure;
+    failure.exited = m_process->exited();
+    failure.text =
+        "redis-server on port " + std::to_string(m_port) + " did not " + _awaited +
+        (failure.exited
+             ? "; it exited with status " + std::to_string(m_process->exit_code())
+             : " within " + std::to_string(start_deadline.count()) + " s; it was killed");
+    const std::string logged = read_file(log);
+    const std::string own = logged.size() > logged_before ? logged.substr(logged_before) : "";
+    failure.text +=
+        own.empty() ? "; its log is empty" : "; the end of its log:\n" + last_lines(own, 20);
+    const std::string error = m_process->standard_error();
+    if (!error.empty()) {
+        failure.text += "\nits standard error:\n" + last_lines(error, 20);
+    }
+    // Killed and waited for, if it still runs: no server is left behind.
+    m_process.reset();
+    return failure;
 }
 
 void redis_server::launch(long long _key_load_delay) {
@@ -159,7 +246,7 @@ long long redis_server::slow_down_loading(std::chrono::milliseconds _loading) {
 }
 
 bool redis_server::wait_until_loading() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + start_deadline;
     do {
         if (is_loading()) {
             return true;
@@ -172,9 +259,10 @@ bool redis_server::wait_until_loading() {
 void redis_server::restart_loading(std::chrono::milliseconds _loading) {
     const auto delay = slow_down_loading(_loading);
     stop_keeping_data();
-    launch(delay);
-    if (!wait_until_loading()) {
-        throw std::runtime_error("redis_server: not loading after the restart");
+    const auto failure = launch_until_ready(
+        delay, [this] { return is_loading(); }, "begin to load its data");
+    if (failure) {
+        throw std::runtime_error(failure->text);
     }
 }
 
@@ -260,17 +348,22 @@ void redis_server::wait_until_stopped(std::chrono::milliseconds _timeout) {
     m_process.reset();
 }
 
+bool redis_server::answers_ping() const {
+    const int fd = connect_to(m_port);
+    if (fd < 0) {
+        return false;
+    }
+    const bool answered =
+        send_all(fd, "PING\r\n") && read_reply(fd, std::chrono::seconds(1)).rfind("+PONG", 0) == 0;
+    ::close(fd);
+    return answered;
+}
+
 bool redis_server::ping(std::chrono::milliseconds _timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + _timeout;
     do {
-        const int fd = connect_to(m_port);
-        if (fd >= 0) {
-            const bool answered = send_all(fd, "PING\r\n") &&
-                                  read_reply(fd, std::chrono::seconds(1)).rfind("+PONG", 0) == 0;
-            ::close(fd);
-            if (answered) {
-                return true;
-            }
+        if (answers_ping()) {
+            return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } while (std::chrono::steady_clock::now() < deadline);

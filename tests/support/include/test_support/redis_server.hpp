@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "test_support/process.hpp"
@@ -9,7 +11,9 @@
 namespace test_support {
 
 // A redis-server of the test's own on a free loopback port, without persistence, in a
-// temporary directory. Started by the constructor, which waits until it answers PING.
+// temporary directory. Started by the constructor, which waits until it answers PING; a server
+// that ends at once (its port taken meanwhile) is started again on another port, a few times.
+// A server that cannot be started raises with its exit status and the end of its log.
 class redis_server {
 public:
     redis_server();
@@ -29,7 +33,8 @@ public:
     // Kills the server at once (SIGKILL): nothing is said to the clients.
     void kill();
     // Starts the server again on the same port, with an empty data set or, with
-    // _saved_data, the one that stop_keeping_data saved last; waits for PING.
+    // _saved_data, the one that stop_keeping_data saved last; waits for PING. A server that
+    // ends at once is started again a few times; raises as the constructor does.
     void start(bool _saved_data = false);
     // Freezes the server (SIGSTOP): connections are still taken, nothing is answered.
     void pause();
@@ -57,7 +62,23 @@ public:
     std::string command(const std::initializer_list<std::string>& _words) const;
 
 private:
+    struct start_failure {
+        bool exited = false;  // by itself, rather than killed at the deadline
+        std::string text;
+    };
+
     void wait_until_stopped(std::chrono::milliseconds _timeout);
+    // Launches the server and waits until _ready holds, or the server ends, or the deadline
+    // passes; then the server is gone, and the failure says why: "did not <_awaited>", how it
+    // ended and the end of its log.
+    std::optional<start_failure> launch_until_ready(long long _key_load_delay,
+                                                    const std::function<bool()>& _ready,
+                                                    const std::string& _awaited);
+    // Launches the server until it answers PING, again while it ends at once: on another port
+    // with _other_port, else on the same one after a pause. Raises after a few attempts.
+    void launch_answering(bool _other_port);
+    // One PING, answered within a second.
+    bool answers_ping() const;
     // Starts the process with redis-server's key-load-delay (0: none).
     void launch(long long _key_load_delay);
     // Adds the filler keys and gives the key-load-delay for a load that lasts about _loading.
