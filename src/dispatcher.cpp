@@ -517,7 +517,8 @@ bool dispatcher::take_number(const std::string& _tag, device_numbers::kind _kind
 void dispatcher::hold_number(const std::string& _tag, device_numbers::kind _kind,
                              writable_zone_event* _record) {
     const unsigned int seq_no = m_messenger.get_last_sequence_number();
-    device_numbers& numbers = numbers_of(_tag);
+    // take_number made the entry and ended the waits due, just before the send.
+    device_numbers& numbers = m_numbers.at(_tag);
     // An answer may come as late as the last resend's time-out after it.
     numbers.hold(seq_no, _kind, _record != nullptr ? _record->get_uid() : std::string(),
                  device_numbers::clock::now() + MAX_ATTEMPTS * m_delivery_period);

@@ -183,7 +183,7 @@ void external_storage::change(action _action, const context::device& _device,
            {tags::mac_address, _device.get_mac()},
            {time_field(_action), time_text(_ts)},
            {tags::is_full, bool_to_string(_device.is_full())}},
-          stored);
+          stored, _action == CREATE);
 }
 
 bool external_storage::restores(const context::device& _device, const timestamp& _ts) const {
@@ -213,7 +213,7 @@ void external_storage::note_times(times_by_uid& _times, action _action, const st
 
 void external_storage::store(action _action, const std::string& _key, const std::string& _set,
                              const std::string& _uid, field_values _fields,
-                             const stored_fields* _stored) {
+                             const stored_fields* _stored, bool _anew) {
     if (m_step == step::behind) {
         // The catch-up writes it; meanwhile a change is not held up by a Redis that failed.
         return;
@@ -222,7 +222,7 @@ void external_storage::store(action _action, const std::string& _key, const std:
     const bool written = m_logger.execute([&] {
         if (_action == DELETE) {
             m_redis_context.execute_transaction_sv({{"DEL", _key}, {"SREM", _set, _uid}});
-        } else if (_action == CREATE) {
+        } else if (_anew) {
             // Deleted first: a hash left by an earlier object of the uid would keep the fields
             // not written, an older "update_time" among them.
             redis::context::sv_args hash{"HMSET", _key};

@@ -159,12 +159,14 @@ private:
     void prepare();
     void change(action _action, const context::zone_event& _event, const timestamp& _ts);
     void change(action _action, const context::device& _device, const timestamp& _ts);
-    // Deletes the hash _key and the member _uid of _set, or writes both, in one transaction; a
-    // creation writes the hash anew, with _fields alone or over _stored when given. While
-    // Redis is out of step, writes nothing. A failure puts Redis out of step.
+    // Deletes the hash _key and the member _uid of _set, or writes both, in one transaction;
+    // _anew, the hash is written anew, with _fields alone or over _stored when given (a device
+    // hash may be left from an earlier run; a zone event's are cleared at start and deleted
+    // with their event). While Redis is out of step, writes nothing. A failure puts Redis out
+    // of step.
     void store(action _action, const std::string& _key, const std::string& _set,
                const std::string& _uid, field_values _fields,
-               const stored_fields* _stored = nullptr);
+               const stored_fields* _stored = nullptr, bool _anew = false);
     // Whether the creation of _device at _ts restores it as the start-up read gave it.
     bool restores(const context::device& _device, const timestamp& _ts) const;
     static void note_times(times_by_uid& _times, action _action, const std::string& _uid,

@@ -780,16 +780,4 @@ INSTANTIATE_TEST_SUITE_P(
                (std::get<1>(_info.param) ? "_caught_up" : "_at_once");
     });
 
-TEST_F(external_storage_test, a_zone_event_created_holds_only_its_own_fields) {
-    external_storage storage(m_context, m_redis, m_logger, *m_loop);
-    const std::string key = "quillmere:zone_events:T1:Z9:fields";
-    write(key, {{"update_time", t1_text}, {"note", "stale"}});
-    m_context.take_zone_events().add(event("T1", "Z9", t2), t2);
-    EXPECT_EQ(hash(key), (hash_t{{"uid", "T1:Z9"},
-                                 {"obj_uid", "T1"},
-                                 {"zone_uid", "Z9"},
-                                 {"zone_type", "kitchen"},
-                                 {"create_time", t2_text}}));
-}
-
 }  // namespace
