@@ -40,9 +40,6 @@ public:
     // The zone id that leaves name: the one the latest enter sent carried, so that the device
     // drops what it got; the event's when the record was made, until an enter goes out.
     unsigned int get_zone_id() const { return m_zone_id; }
-    // The other ids that enters carried since the device was last known to hold none of them
-    // (a zone renumbered while its enter went out); each gets a leave after the one above.
-    const std::vector<unsigned int>& get_earlier_zone_ids() const { return m_earlier_zone_ids; }
     libs::core::timestamp get_sending_time() const { return m_sending_time; }
     snd_stat get_sending_status() const { return m_sending_status; }
     unsigned int get_attempt_counter() const { return m_attempt_counter; }
@@ -90,6 +87,8 @@ private:
     unsigned int m_seq_no = 0;
     unsigned int m_leave_seq_no = NO_FRAME;
     bool m_enter_sent = false;
+    // The other ids that enters carried since the device was last known to hold none of them
+    // (a zone renumbered while its enters went out); each gets a leave after the one above.
     std::vector<unsigned int> m_earlier_zone_ids;
     std::uint64_t m_wait_ticket = 0;
     libs::core::periodic_timer::ptr m_timer;
