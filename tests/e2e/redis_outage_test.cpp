@@ -448,8 +448,10 @@ INSTANTIATE_TEST_SUITE_P(
                        }},
         clearing_fault{
             "restarted_and_loading",
+            // Longer than the second between two tries, with a margin for a loaded machine:
+            // the retry must meet the load, whenever the restart lets it connect.
             [](test_support::redis_server& _redis, test_support::tcp_proxy&) {
-                _redis.restart_loading(1s);
+                _redis.restart_loading(3s);
             },
             [](test_support::redis_server&, const test_support::debug_socket_collector& _log) {
                 ASSERT_TRUE(wait_for_count(_log, ", error: LOADING ", 1));
