@@ -114,8 +114,8 @@ message_stream::subscription::ptr message_stream_zmq_raw::subscribe(boost::strin
 std::chrono::steady_clock::time_point message_stream_zmq_raw::read_until() {
     // A frame is taken only once the one before it is being handed on, so the socket found
     // empty means that every frame before then has been handed on, or is by the running
-    // handler.
-    return m_socket.emptied_at();
+    // handler. Once a receive failed, no frame waits to be read: none will be.
+    return m_receive_failed ? std::chrono::steady_clock::now() : m_socket.emptied_at();
 }
 
 std::vector<std::exception_ptr> message_stream_zmq_raw::process_message(callbacks_map& _callbacks,
@@ -136,6 +136,9 @@ void message_stream_zmq_raw::setup_receive() {
         if (_ec) {
             if (_ec != boost::asio::error::operation_aborted) {
                 logger.log_error(_ec, TVK_SOURCE_LOCATION);
+                if (weak_callbacks.lock()) {
+                    m_receive_failed = true;
+                }
             }
             return;
         }

@@ -41,6 +41,8 @@ private:
     std::shared_ptr<callbacks_map> m_callbacks;
     zmq::asio_socket m_socket;
     const component_logger& m_logger;
+    // A failed receive ended the loop: nothing more is read.
+    bool m_receive_failed = false;
 };
 
 }  // namespace core
