@@ -218,13 +218,11 @@ void external_storage::store(action _action, const std::string& _key, const std:
         // The catch-up writes it; meanwhile a change is not held up by a Redis that failed.
         return;
     }
-    // Both commands in one transaction, so that Redis never holds half of a change.
+    // One transaction, so that Redis never holds half of a change.
     const bool written = m_logger.execute([&] {
         if (_action == DELETE) {
             m_redis_context.execute_transaction_sv({{"DEL", _key}, {"SREM", _set, _uid}});
-        } else if (_anew) {
-            // Deleted first: a hash left by an earlier object of the uid would keep the fields
-            // not written, an older "update_time" among them.
+        } else {
             redis::context::sv_args hash{"HMSET", _key};
             if (_stored != nullptr) {
                 // First: a field given twice takes its later value.
@@ -233,11 +231,15 @@ void external_storage::store(action _action, const std::string& _key, const std:
             for (const auto& field : _fields) {
                 hash.insert(hash.end(), {field.first, field.second});
             }
-            m_redis_context.execute_transaction_sv(
-                {{"DEL", _key}, std::move(hash), {"SADD", _set, _uid}});
-        } else {
-            m_redis_context.execute_transaction_sv(
-                {redis::context::set_to_table_command(_key, _fields), {"SADD", _set, _uid}});
+            std::vector<redis::context::sv_args> commands;
+            if (_anew) {
+                // Deleted first: a hash left by an earlier object of the uid would keep the
+                // fields not written, an older "update_time" among them.
+                commands.push_back({"DEL", _key});
+            }
+            commands.push_back(std::move(hash));
+            commands.push_back({"SADD", _set, _uid});
+            m_redis_context.execute_transaction_sv(commands);
         }
     });
     if (!written) {

@@ -159,11 +159,11 @@ private:
     void prepare();
     void change(action _action, const context::zone_event& _event, const timestamp& _ts);
     void change(action _action, const context::device& _device, const timestamp& _ts);
-    // Deletes the hash _key and the member _uid of _set, or writes both, in one transaction;
-    // _anew, the hash is written anew, with _fields alone or over _stored when given (a device
-    // hash may be left from an earlier run; a zone event's are cleared at start and deleted
-    // with their event). While Redis is out of step, writes nothing. A failure puts Redis out
-    // of step.
+    // Deletes the hash _key and the member _uid of _set, or writes both (_fields over _stored,
+    // when given), in one transaction; _anew, the hash is deleted before it is written (a
+    // device hash may be left from an earlier run; a zone event's are cleared at start and
+    // deleted with their event). While Redis is out of step, writes nothing. A failure puts
+    // Redis out of step.
     void store(action _action, const std::string& _key, const std::string& _set,
                const std::string& _uid, field_values _fields,
                const stored_fields* _stored = nullptr, bool _anew = false);
