@@ -6,23 +6,34 @@
 namespace tvk {
 
 void device_numbers::release_expired(clock::time_point _read_until) {
-    while (!m_by_age.empty()) {
-        const unsigned int seq_no = m_by_age.front().first;
-        const auto found = m_held.find(seq_no);
-        if (found != m_held.end() && found->second.serial == m_by_age.front().second) {
-            if (found->second.until > _read_until) {
-                // Every later frame was sent later and waits longer.
-                return;
+    // Each line ends in order: the first entry still due holds every later one back. An entry
+    // whose number has since been answered, rested or taken again is dropped when its turn comes.
+    const auto release_line = [&](std::deque<std::pair<unsigned int, std::uint64_t>>& _line,
+                                  bool _resting) {
+        while (!_line.empty()) {
+            const unsigned int seq_no = _line.front().first;
+            const auto found = m_held.find(seq_no);
+            if (found != m_held.end() && found->second.serial == _line.front().second &&
+                found->second.answered == _resting) {
+                if (found->second.until > _read_until) {
+                    return;
+                }
+                release(found);
+                if (!_resting) {
+                    m_lapsed.push_back(seq_no);
+                    m_is_lapsed.set(seq_no);
+                }
             }
-            if (found->second.what == enter) {
-                --m_enters_held;
-            }
-            m_held.erase(found);
-            m_lapsed.push_back(seq_no);
-            m_is_lapsed.set(seq_no);
+            _line.pop_front();
         }
-        m_by_age.pop_front();
-    }
+    };
+    release_line(m_by_age, false);
+    release_line(m_resting, true);
+}
+
+bool device_numbers::is_resting(unsigned int _seq_no) const {
+    const auto found = m_held.find(_seq_no);
+    return found != m_held.end() && found->second.answered;
 }
 
 unsigned int device_numbers::next_number(unsigned int _last) const {
@@ -39,25 +50,55 @@ void device_numbers::hold(unsigned int _seq_no, kind _kind, const std::string& _
                           clock::time_point _until) {
     forget_lapse(_seq_no);
     const std::uint64_t serial = ++m_last_serial;
-    m_held[_seq_no] = frame{_uid, _kind, _until, serial, false};
+    m_held[_seq_no] = frame{_uid, _kind, _until, serial, false, false};
     m_by_age.emplace_back(_seq_no, serial);
     if (_kind == enter) {
         ++m_enters_held;
     }
 }
 
-boost::optional<device_numbers::frame> device_numbers::answer(unsigned int _seq_no) {
+boost::optional<device_numbers::frame> device_numbers::answer(unsigned int _seq_no,
+                                                              clock::time_point _rest_until) {
     const auto found = m_held.find(_seq_no);
     if (found == m_held.end()) {
-        forget_lapse(_seq_no);
+        if (_seq_no < NUMBERS && m_is_lapsed[_seq_no]) {
+            // A late answer, which may come twice too: nothing waits for it.
+            forget_lapse(_seq_no);
+            rest(_seq_no, frame{std::string(), leave, {}, 0, false, true}, _rest_until);
+        }
         return boost::none;
     }
-    frame answered = std::move(found->second);
-    if (answered.what == enter) {
+    if (found->second.answered) {
+        // A copy of the answer that began the rest.
+        return boost::none;
+    }
+    frame answered = found->second;
+    rest(_seq_no, std::move(found->second), _rest_until);
+    return answered;
+}
+
+void device_numbers::rest(unsigned int _seq_no, frame _frame, clock::time_point _until) {
+    const std::uint64_t serial = ++m_last_serial;
+    _frame.answered = true;
+    _frame.until = _until;
+    _frame.serial = serial;
+    const auto placed = m_held.emplace(_seq_no, _frame);
+    if (placed.second) {
+        // A lapsed number is back in the table, as what it counts for.
+        if (_frame.what == enter) {
+            ++m_enters_held;
+        }
+    } else {
+        placed.first->second = std::move(_frame);
+    }
+    m_resting.emplace_back(_seq_no, serial);
+}
+
+void device_numbers::release(std::map<unsigned int, frame>::iterator _held) {
+    if (_held->second.what == enter) {
         --m_enters_held;
     }
-    m_held.erase(found);
-    return answered;
+    m_held.erase(_held);
 }
 
 void device_numbers::supersede(unsigned int _seq_no, const std::string& _uid) {

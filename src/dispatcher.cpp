@@ -19,6 +19,10 @@ const unsigned int NO_FRAME = writable_zone_event::NO_FRAME;
 const unsigned int MAX_FRAME_ZONE_ID = 0xFFFF;
 // Frames carry their sequence number in one byte.
 const unsigned int SEQUENCE_NUMBERS = device_numbers::NUMBERS;
+// An answered number rests this many delivery periods (2.5 s) before another frame of its
+// device gets it: copies of an answer were seen to come up to a second after it, and one that
+// comes while the number rests counts for nothing.
+const unsigned int ANSWER_REST_PERIODS = 1;
 // Entries of devices whose frames hold no number are looked for once the map doubled.
 const std::size_t NUMBERS_KEPT_AT_LEAST = 64;
 
@@ -148,7 +152,7 @@ void dispatcher::before_deleting(const context::zone_event& _event, timestamp _t
     const auto found = m_w_events.find(_event.get_uid());
     if (!is_device_registered(_event.get_obj_uid())) {
         if (found != m_w_events.end()) {
-            m_w_events.erase(found);
+            erase_record(found);
         }
         return;
     }
@@ -162,13 +166,19 @@ void dispatcher::before_deleting(const context::zone_event& _event, timestamp _t
         m_logger.error("Zone event %1%: zone id %2% does not fit in 2 bytes, no leave is sent")
                 .location(TVK_SOURCE_LOCATION) %
             libs::core::cut_for_log(_event.get_uid()) % record.get_zone_id();
-        m_w_events.erase(found);
+        erase_record(found);
         return;
     }
-    start_leave(record, _ts);
+    start_leave(found, _ts);
 }
 
-void dispatcher::start_leave(writable_zone_event& _record, timestamp _ts) {
+void dispatcher::start_leave(records::iterator _it, timestamp _ts) {
+    writable_zone_event& _record = _it->second;
+    if (!aim_leave(_record)) {
+        // Nothing of it is left on the device (a reboot, or other zones took its ids since).
+        erase_record(_it);
+        return;
+    }
     if (send_leave(_record)) {
         stamp(_record, _ts);
     } else {
@@ -202,6 +212,7 @@ void dispatcher::before_deleting(const context::device& _device, timestamp /*_ts
             ++it;
         }
     }
+    m_zone_id_holders.erase(_device.get_uid());
     // The numbers its frames hold stay held: their late answers may still come.
     const auto numbers = m_numbers.find(_device.get_uid());
     if (numbers != m_numbers.end()) {
@@ -220,11 +231,13 @@ void dispatcher::on_reboot(const std::string& _tag) {
     }
     const timestamp now = timestamp::current_time();
     mark_device_as_full(_tag, false, now);
-    // A rebooted device has lost every notice, acknowledged or not.
+    // A rebooted device has lost every notice, acknowledged or not: only the enters sent from
+    // now on put ids on it, and only those get leaves.
     for_each_record_of(m_w_events, _tag, [](records::iterator _it) {
-        _it->second.forget_earlier_zone_ids();
+        _it->second.forget_zone_ids();
         return true;
     });
+    m_zone_id_holders.erase(_tag);
     send_enters_of_tag(_tag, now, false);
 }
 
@@ -255,7 +268,7 @@ void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp
     }
     // Only the frame that holds the number now can be the one answered. The number is not
     // freed by its wait first: this answer may be the one read last, after its wait ended.
-    const auto frame = numbers->second.answer(_seq_no);
+    const auto frame = numbers->second.answer(_seq_no, rest_until());
     if (!frame) {
         return;
     }
@@ -270,11 +283,12 @@ void dispatcher::on_ack(const std::string& _tag, unsigned int _seq_no, timestamp
             return;
         }
         record.set_leave_seq_no(NO_FRAME);
+        forget_holder(record, record.get_zone_id());
         if (record.leave_earlier_zone_id()) {
             // The device may hold the zone under an id that an earlier enter carried as well.
-            start_leave(record, _ts);
+            start_leave(found, _ts);
         } else {
-            m_w_events.erase(found);
+            erase_record(found);
         }
     } else if (claimed && found->second.get_leave_seq_no() == _seq_no) {
         // A leave sent before the enter that the record has due now: the enter stays due.
@@ -296,10 +310,10 @@ void dispatcher::on_leave_acknowledged(const std::string& _tag, timestamp _ts) {
 
 void dispatcher::on_nack(const std::string& _tag, unsigned int _seq_no,
                          unsigned int /*_error_code*/, timestamp _ts) {
-    // A refused frame is answered: its number is free.
+    // A refused frame is answered: its number is free once it has rested.
     const auto numbers = m_numbers.find(_tag);
     if (numbers != m_numbers.end()) {
-        numbers->second.answer(_seq_no);
+        numbers->second.answer(_seq_no, rest_until());
     }
     // Every refusal means the device is full; leaves go on.
     mark_device_as_full(_tag, true, _ts);
@@ -343,7 +357,7 @@ void dispatcher::on_delivery_tick(const std::string& _uid) {
             record.stop_timer();
         } else if (status == writable_zone_event::REMOVE) {
             // Destroys this very timer; its callback lives until the tick returns.
-            m_w_events.erase(found);
+            erase_record(found);
         }
         return;
     }
@@ -358,6 +372,17 @@ void dispatcher::on_delivery_tick(const std::string& _uid) {
         }
         sent = send_enter(record, *event);
     } else if (status == writable_zone_event::REMOVE) {
+        // Another zone's enter may have carried the id since: a resend would take that zone
+        // away from the device.
+        const unsigned int zone_id = record.get_zone_id();
+        if (!aim_leave(record)) {
+            erase_record(found);
+            return;
+        }
+        if (record.get_zone_id() != zone_id) {
+            // The leave of another id: five sends of its own.
+            record.set_attempt_counter(0);
+        }
         sent = send_leave(record);
     }
     if (sent) {
@@ -475,6 +500,8 @@ bool dispatcher::send_enter(writable_zone_event& _record, const context::zone_ev
     m_messenger.send_enter_zone_event(tag, notice);
     // The zone may have been renumbered since the record was made, or since an earlier enter.
     _record.enter_carried(notice.zone_descriptor.zone_id);
+    // From now on the device holds the id for this record, whichever record had it before.
+    m_zone_id_holders[tag][notice.zone_descriptor.zone_id] = _record.get_uid();
     hold_number(tag, device_numbers::enter, &_record);
     return true;
 }
@@ -574,6 +601,53 @@ bool dispatcher::still_waits(device_numbers::kind _kind, std::uint64_t _ticket,
 const device_numbers* dispatcher::get_numbers(const std::string& _tag) const {
     const auto found = m_numbers.find(_tag);
     return found == m_numbers.end() ? nullptr : &found->second;
+}
+
+device_numbers::clock::time_point dispatcher::rest_until() const {
+    return device_numbers::clock::now() + ANSWER_REST_PERIODS * m_delivery_period;
+}
+
+bool dispatcher::aim_leave(writable_zone_event& _record) const {
+    while (!holds(_record, _record.get_zone_id())) {
+        if (!_record.leave_earlier_zone_id()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool dispatcher::holds(const writable_zone_event& _record, unsigned int _zone_id) const {
+    const auto tag = m_zone_id_holders.find(_record.get_obj_uid());
+    if (tag != m_zone_id_holders.end()) {
+        const auto holder = tag->second.find(_zone_id);
+        if (holder != tag->second.end()) {
+            return holder->second == _record.get_uid();
+        }
+    }
+    return _zone_id == _record.get_zone_id() && _record.may_hold_zone_id();
+}
+
+void dispatcher::forget_holder(const writable_zone_event& _record, unsigned int _zone_id) {
+    const auto tag = m_zone_id_holders.find(_record.get_obj_uid());
+    if (tag == m_zone_id_holders.end()) {
+        return;
+    }
+    const auto holder = tag->second.find(_zone_id);
+    if (holder != tag->second.end() && holder->second == _record.get_uid()) {
+        tag->second.erase(holder);
+        if (tag->second.empty()) {
+            m_zone_id_holders.erase(tag);
+        }
+    }
+}
+
+void dispatcher::erase_record(records::iterator _it) {
+    const writable_zone_event& record = _it->second;
+    forget_holder(record, record.get_zone_id());
+    for (const unsigned int zone_id : record.get_earlier_zone_ids()) {
+        forget_holder(record, zone_id);
+    }
+    m_w_events.erase(_it);
 }
 
 void dispatcher::stamp(writable_zone_event& _record, timestamp _ts) {

@@ -120,11 +120,23 @@ private:
                      writable_zone_event* _record);
     // The numbers of _tag's device, those whose frames' wait ended freed.
     device_numbers& numbers_of(const std::string& _tag);
+    // Until when a number answered now rests.
+    device_numbers::clock::time_point rest_until() const;
     // Whether the record _uid still waits for a number for a notice of _kind in place _ticket.
     bool still_waits(device_numbers::kind _kind, std::uint64_t _ticket,
                      const std::string& _uid) const;
-    // Sends _record's leave (or waits for a number to send it) and resends it from now on.
-    void start_leave(writable_zone_event& _record, timestamp _ts);
+    // Sends the leave of the record (or waits for a number to send it) and resends it from now
+    // on; erases the record when the device holds none of its ids.
+    void start_leave(records::iterator _it, timestamp _ts);
+    // Points _record's leave at an id that the device holds for it; false when none is left.
+    bool aim_leave(writable_zone_event& _record) const;
+    // Whether the device of _record's tag holds _zone_id for _record: the latest enter that
+    // carried the id was the record's, or none did and the record may hold it.
+    bool holds(const writable_zone_event& _record, unsigned int _zone_id) const;
+    // The device dropped _zone_id, or another record's enter carried it.
+    void forget_holder(const writable_zone_event& _record, unsigned int _zone_id);
+    // Erases the record and what its device was taken to hold for it.
+    void erase_record(records::iterator _it);
     // An acknowledged leave: the device has room again.
     void on_leave_acknowledged(const std::string& _tag, timestamp _ts);
     // The record of _event, made (nothing sent yet) when there is none.
@@ -150,6 +162,11 @@ private:
     std::unordered_map<std::string, device_numbers> m_numbers;
     // How many entries the last look for unused ones left.
     std::size_t m_numbers_kept = 0;
+    // By tag, and by zone id: the record whose enter the device got last under that id. A leave
+    // names only the ids that its record holds, so that it never takes away another zone that
+    // now has the id.
+    std::unordered_map<std::string, std::unordered_map<unsigned int, std::string>>
+        m_zone_id_holders;
 };
 
 }  // namespace tvk

@@ -47,6 +47,7 @@ writable_zone_event& writable_zone_event::enter_carried(unsigned int _zone_id) {
     }
     m_zone_id = _zone_id;
     m_enter_sent = true;
+    m_zone_id_held = true;
     return *this;
 }
 
@@ -56,11 +57,14 @@ bool writable_zone_event::leave_earlier_zone_id() {
     }
     m_zone_id = m_earlier_zone_ids.back();
     m_earlier_zone_ids.pop_back();
+    m_zone_id_held = false;
     return true;
 }
 
-writable_zone_event& writable_zone_event::forget_earlier_zone_ids() {
+writable_zone_event& writable_zone_event::forget_zone_ids() {
     m_earlier_zone_ids.clear();
+    m_enter_sent = false;
+    m_zone_id_held = false;
     return *this;
 }
 

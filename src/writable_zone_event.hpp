@@ -65,8 +65,14 @@ public:
     writable_zone_event& enter_carried(unsigned int _zone_id);
     // Leaves name the next of the earlier ids; false when none is left.
     bool leave_earlier_zone_id();
-    // The device holds none of the ids (it rebooted).
-    writable_zone_event& forget_earlier_zone_ids();
+    // Whether the device may hold get_zone_id() for this record: the record was made with it or
+    // an enter carried it, and the device has not rebooted since. An earlier id that leaves name
+    // now is held only as far as its enter says.
+    bool may_hold_zone_id() const { return m_zone_id_held; }
+    // The other ids that enters carried, the latest last.
+    const std::vector<unsigned int>& get_earlier_zone_ids() const { return m_earlier_zone_ids; }
+    // The device holds none of the ids (it rebooted): only enters sent from now on count.
+    writable_zone_event& forget_zone_ids();
 
     // Adds one and returns the new count.
     unsigned int increase_attempt_counter();
@@ -87,6 +93,7 @@ private:
     unsigned int m_seq_no = 0;
     unsigned int m_leave_seq_no = NO_FRAME;
     bool m_enter_sent = false;
+    bool m_zone_id_held = true;
     // The other ids that enters carried since the device was last known to hold none of them
     // (a zone renumbered while its enters went out); each gets a leave after the one above.
     std::vector<unsigned int> m_earlier_zone_ids;

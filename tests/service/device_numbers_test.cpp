@@ -18,6 +18,12 @@ namespace {
 
 const device_numbers::clock::time_point t0{};
 
+// Answers _seq_no, and lets its rest end at once.
+void answer_now(device_numbers& _numbers, unsigned int _seq_no) {
+    _numbers.answer(_seq_no, t0);
+    _numbers.release_expired(t0);
+}
+
 // Notices that wait as long as their records say so.
 class line {
 public:
@@ -60,14 +66,21 @@ TEST(device_numbers, a_number_is_held_until_its_frame_is_answered_or_its_wait_en
     EXPECT_EQ(numbers.held(), 2u);
     EXPECT_EQ(numbers.held_by_enters(), 1u);
 
-    const auto answered = numbers.answer(7);
+    const auto answered = numbers.answer(7, t0 + 5s);
     ASSERT_TRUE(answered);
     EXPECT_EQ(answered->uid, "T1:Z1");
     EXPECT_EQ(answered->what, device_numbers::enter);
-    EXPECT_FALSE(numbers.answer(7)) << "an answer counts once";
-    EXPECT_FALSE(numbers.answer(9));
+    EXPECT_FALSE(numbers.answer(7, t0 + 6s)) << "an answer counts once";
+    EXPECT_FALSE(numbers.answer(9, t0 + 6s));
+    EXPECT_FALSE(numbers.is_resting(9));
 
-    // 7 goes to a later frame; the wait of the answered one must not free it.
+    // 7 rests, as an enter's, then goes to a later frame; the wait of the answered frame must
+    // not free it.
+    EXPECT_TRUE(numbers.is_resting(7));
+    EXPECT_EQ(numbers.held_by_enters(), 1u);
+    numbers.release_expired(t0 + 5s);
+    EXPECT_FALSE(numbers.is_held(7));
+    EXPECT_FALSE(numbers.is_lapsed(7));
     numbers.hold(7, device_numbers::enter, "T1:Z3", t0 + 30s);
     numbers.release_expired(t0 + 10s);
     EXPECT_TRUE(numbers.is_held(7));
@@ -91,7 +104,7 @@ TEST(device_numbers, enters_leave_room_for_leaves) {
     EXPECT_FALSE(l.send(device_numbers::leave, "L-late"));
 
     // A freed number goes to the leave that waits, before the enter that waited longer.
-    l.m_numbers.answer(0);
+    answer_now(l.m_numbers, 0);
     EXPECT_FALSE(l.send(device_numbers::enter, "E-late"));
     EXPECT_TRUE(l.send(device_numbers::leave, "L-late"));
 }
@@ -105,22 +118,22 @@ TEST(device_numbers, free_numbers_go_to_the_waiting_notices_in_turn) {
     EXPECT_FALSE(l.send(device_numbers::enter, "second"));
     EXPECT_FALSE(l.send(device_numbers::enter, "third"));
 
-    l.m_numbers.answer(0);
+    answer_now(l.m_numbers, 0);
     // The later ones ask first, and wait.
     EXPECT_FALSE(l.send(device_numbers::enter, "third"));
     EXPECT_FALSE(l.send(device_numbers::enter, "E5"));  // a resend queues behind them
     EXPECT_TRUE(l.send(device_numbers::enter, "first"));
 
     // A notice that gave its place up holds nobody back.
-    l.m_numbers.answer(1);
+    answer_now(l.m_numbers, 1);
     l.give_up("second");
     EXPECT_TRUE(l.send(device_numbers::enter, "third"));
 
     // A notice that cannot wait gets a number only when none waits for it.
-    l.m_numbers.answer(2);
+    answer_now(l.m_numbers, 2);
     EXPECT_FALSE(l.m_numbers.may_take(device_numbers::enter, "", nullptr, l.waits()));
     EXPECT_TRUE(l.send(device_numbers::enter, "E5"));
-    l.m_numbers.answer(3);
+    answer_now(l.m_numbers, 3);
     EXPECT_TRUE(l.m_numbers.may_take(device_numbers::enter, "", nullptr, l.waits()));
 }
 
@@ -148,10 +161,50 @@ TEST(device_numbers, a_lapsed_number_is_given_again_only_when_no_other_is_free) 
     EXPECT_EQ(numbers.next_number(0), 2u);
     EXPECT_EQ(numbers.lapsed(), 1u);
 
-    // A late answer to a lapsed number counts for nothing and leaves it free like any other.
-    EXPECT_FALSE(numbers.answer(2));
+    // A late answer to a lapsed number counts for nothing; the number rests, as its copy may
+    // follow, then is free like any other.
+    EXPECT_FALSE(numbers.answer(2, t0 + 3s));
     EXPECT_EQ(numbers.lapsed(), 0u);
+    EXPECT_TRUE(numbers.is_resting(2));
+    EXPECT_FALSE(numbers.answer(2, t0 + 4s));
+    numbers.release_expired(t0 + 3s);
     EXPECT_EQ(numbers.next_number(0), 2u);
+}
+
+// A device, or a relay, that sends every answer twice: the copy must not count for the frame
+// that takes the number next, so the number stays out of use until the copy can no longer
+// come, and the notices wait for it as for a held one.
+TEST(device_numbers, an_answered_number_rests_before_another_frame_gets_it) {
+    line l;
+    for (unsigned int i = 0; i < device_numbers::ENTER_NUMBERS; ++i) {
+        ASSERT_TRUE(l.send(device_numbers::enter, "E" + std::to_string(i)));
+    }
+    ASSERT_TRUE(l.m_numbers.answer(0, t0 + 2s));
+    EXPECT_TRUE(l.m_numbers.is_held(0));
+    EXPECT_FALSE(l.send(device_numbers::enter, "waiting"));
+    // The copy, however often it comes.
+    EXPECT_FALSE(l.m_numbers.answer(0, t0 + 3s));
+    EXPECT_FALSE(l.m_numbers.answer(0, t0 + 4s));
+    // A copy that came in time but waits unread keeps it resting.
+    l.m_numbers.release_expired(t0 + 1s);
+    EXPECT_FALSE(l.send(device_numbers::enter, "waiting"));
+    l.m_numbers.release_expired(t0 + 2s);
+    EXPECT_FALSE(l.m_numbers.is_held(0));
+    EXPECT_EQ(l.m_numbers.next_number(device_numbers::NUMBERS - 1), 0u);
+    EXPECT_TRUE(l.send(device_numbers::enter, "waiting"));
+
+    // The rests of leaves end in the order they began.
+    const std::size_t held = l.m_numbers.held();
+    const unsigned int first = l.m_next;
+    ASSERT_TRUE(l.send(device_numbers::leave, "L1"));
+    ASSERT_TRUE(l.send(device_numbers::leave, "L2"));
+    ASSERT_TRUE(l.m_numbers.answer(first, t0 + 5s));
+    ASSERT_TRUE(l.m_numbers.answer(first + 1, t0 + 6s));
+    l.m_numbers.release_expired(t0 + 5s);
+    EXPECT_FALSE(l.m_numbers.is_held(first));
+    EXPECT_TRUE(l.m_numbers.is_resting(first + 1));
+    l.m_numbers.release_expired(t0 + 6s);
+    EXPECT_EQ(l.m_numbers.held(), held);
 }
 
 TEST(device_numbers, is_unused_once_nothing_is_held_and_nobody_waits) {
