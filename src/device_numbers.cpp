@@ -36,6 +36,11 @@ bool device_numbers::is_resting(unsigned int _seq_no) const {
     return found != m_held.end() && found->second.answered;
 }
 
+bool device_numbers::rests_after_refusal(unsigned int _seq_no) const {
+    const auto found = m_held.find(_seq_no);
+    return found != m_held.end() && found->second.answered && found->second.refused;
+}
+
 unsigned int device_numbers::next_number(unsigned int _last) const {
     for (unsigned int step = 1; step <= NUMBERS; ++step) {
         const unsigned int seq_no = (_last + step) % NUMBERS;
@@ -50,7 +55,7 @@ void device_numbers::hold(unsigned int _seq_no, kind _kind, const std::string& _
                           clock::time_point _until) {
     forget_lapse(_seq_no);
     const std::uint64_t serial = ++m_last_serial;
-    m_held[_seq_no] = frame{_uid, _kind, _until, serial, false, false};
+    m_held[_seq_no] = frame{_uid, _kind, _until, serial, false, false, false};
     m_by_age.emplace_back(_seq_no, serial);
     if (_kind == enter) {
         ++m_enters_held;
@@ -58,13 +63,16 @@ void device_numbers::hold(unsigned int _seq_no, kind _kind, const std::string& _
 }
 
 boost::optional<device_numbers::frame> device_numbers::answer(unsigned int _seq_no,
-                                                              clock::time_point _rest_until) {
+                                                              clock::time_point _rest_until,
+                                                              bool _refusal) {
     const auto found = m_held.find(_seq_no);
     if (found == m_held.end()) {
         if (_seq_no < NUMBERS && m_is_lapsed[_seq_no]) {
             // A late answer, which may come twice too: nothing waits for it.
             forget_lapse(_seq_no);
-            rest(_seq_no, frame{std::string(), leave, {}, 0, false, true}, _rest_until);
+            frame& lapsed = m_held[_seq_no];
+            lapsed = frame{std::string(), leave, {}, 0, false, false, false};
+            rest(_seq_no, lapsed, _rest_until, _refusal);
         }
         return boost::none;
     }
@@ -72,26 +80,18 @@ boost::optional<device_numbers::frame> device_numbers::answer(unsigned int _seq_
         // A copy of the answer that began the rest.
         return boost::none;
     }
-    frame answered = found->second;
-    rest(_seq_no, std::move(found->second), _rest_until);
+    const frame answered = found->second;
+    rest(_seq_no, found->second, _rest_until, _refusal);
     return answered;
 }
 
-void device_numbers::rest(unsigned int _seq_no, frame _frame, clock::time_point _until) {
-    const std::uint64_t serial = ++m_last_serial;
+void device_numbers::rest(unsigned int _seq_no, frame& _frame, clock::time_point _until,
+                          bool _refusal) {
     _frame.answered = true;
+    _frame.refused = _refusal;
     _frame.until = _until;
-    _frame.serial = serial;
-    const auto placed = m_held.emplace(_seq_no, _frame);
-    if (placed.second) {
-        // A lapsed number is back in the table, as what it counts for.
-        if (_frame.what == enter) {
-            ++m_enters_held;
-        }
-    } else {
-        placed.first->second = std::move(_frame);
-    }
-    m_resting.emplace_back(_seq_no, serial);
+    _frame.serial = ++m_last_serial;
+    m_resting.emplace_back(_seq_no, _frame.serial);
 }
 
 void device_numbers::release(std::map<unsigned int, frame>::iterator _held) {

@@ -41,6 +41,8 @@ public:
         bool superseded;
         // Answered: the number rests until `until`.
         bool answered;
+        // The answer was a refusal.
+        bool refused;
     };
 
     // Whether the notice of _kind of the record _uid still waits in the place _ticket.
@@ -57,6 +59,8 @@ public:
     // Whether a frame, or the rest after its answer, keeps _seq_no from the next frame.
     bool is_held(unsigned int _seq_no) const { return m_held.count(_seq_no) != 0; }
     bool is_resting(unsigned int _seq_no) const;
+    // Whether _seq_no rests after a refusal: another refusal of it is that one's copy.
+    bool rests_after_refusal(unsigned int _seq_no) const;
     // Whether _seq_no is free because its frame's wait passed, not by an answer.
     bool is_lapsed(unsigned int _seq_no) const { return m_is_lapsed[_seq_no % NUMBERS]; }
     // The number for the next frame, after _last in turn: the first one that no frame holds
@@ -65,10 +69,11 @@ public:
     unsigned int next_number(unsigned int _last) const;
     // _seq_no, which must be free, is held by a frame of _kind of the record _uid until _until.
     void hold(unsigned int _seq_no, kind _kind, const std::string& _uid, clock::time_point _until);
-    // The frame that held _seq_no; none when no frame waited for an answer under it. The number
-    // rests until _rest_until, also when it had lapsed, and an answer to it meanwhile counts for
-    // nothing.
-    boost::optional<frame> answer(unsigned int _seq_no, clock::time_point _rest_until);
+    // The frame that held _seq_no, answered by an acknowledgement or, when _refusal, by a
+    // refusal; none when no frame waited for an answer under it. The number rests until
+    // _rest_until, also when it had lapsed, and an answer to it meanwhile counts for nothing.
+    boost::optional<frame> answer(unsigned int _seq_no, clock::time_point _rest_until,
+                                  bool _refusal = false);
     // The frame of the record _uid that holds _seq_no, if any, is superseded.
     void supersede(unsigned int _seq_no, const std::string& _uid);
 
@@ -92,8 +97,8 @@ private:
 
     // _seq_no is no longer a lapsed number.
     void forget_lapse(unsigned int _seq_no);
-    // _seq_no, whose frame was answered, or that lapsed, rests until _until.
-    void rest(unsigned int _seq_no, frame _frame, clock::time_point _until);
+    // _seq_no, held by _frame, which was answered (refused when _refusal), rests until _until.
+    void rest(unsigned int _seq_no, frame& _frame, clock::time_point _until, bool _refusal);
     // The frame that holds _seq_no leaves it.
     void release(std::map<unsigned int, frame>::iterator _held);
 

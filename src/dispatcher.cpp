@@ -173,19 +173,19 @@ void dispatcher::before_deleting(const context::zone_event& _event, timestamp _t
 }
 
 void dispatcher::start_leave(records::iterator _it, timestamp _ts) {
-    writable_zone_event& _record = _it->second;
-    if (!aim_leave(_record)) {
+    writable_zone_event& record = _it->second;
+    if (!aim_leave(record)) {
         // Nothing of it is left on the device (a reboot, or other zones took its ids since).
         erase_record(_it);
         return;
     }
-    if (send_leave(_record)) {
-        stamp(_record, _ts);
+    if (send_leave(record)) {
+        stamp(record, _ts);
     } else {
-        _record.set_seq_no(NO_FRAME).set_attempt_counter(0);
+        record.set_seq_no(NO_FRAME).set_attempt_counter(0);
     }
-    _record.set_sending_status(writable_zone_event::REMOVE);
-    create_timer(_record, true);
+    record.set_sending_status(writable_zone_event::REMOVE);
+    create_timer(record, true);
 }
 
 // Devices.
@@ -313,7 +313,11 @@ void dispatcher::on_nack(const std::string& _tag, unsigned int _seq_no,
     // A refused frame is answered: its number is free once it has rested.
     const auto numbers = m_numbers.find(_tag);
     if (numbers != m_numbers.end()) {
-        numbers->second.answer(_seq_no, rest_until());
+        if (numbers->second.rests_after_refusal(_seq_no)) {
+            // A copy of a refusal taken already: a device that got room since keeps it.
+            return;
+        }
+        numbers->second.answer(_seq_no, rest_until(), true);
     }
     // Every refusal means the device is full; leaves go on.
     mark_device_as_full(_tag, true, _ts);

@@ -199,7 +199,10 @@ TEST(device_numbers, an_answered_number_rests_before_another_frame_gets_it) {
     ASSERT_TRUE(l.send(device_numbers::leave, "L1"));
     ASSERT_TRUE(l.send(device_numbers::leave, "L2"));
     ASSERT_TRUE(l.m_numbers.answer(first, t0 + 5s));
-    ASSERT_TRUE(l.m_numbers.answer(first + 1, t0 + 6s));
+    ASSERT_TRUE(l.m_numbers.answer(first + 1, t0 + 6s, true));
+    // Only a refusal's rest makes a later refusal of the number its copy.
+    EXPECT_FALSE(l.m_numbers.rests_after_refusal(first));
+    EXPECT_TRUE(l.m_numbers.rests_after_refusal(first + 1));
     l.m_numbers.release_expired(t0 + 5s);
     EXPECT_FALSE(l.m_numbers.is_held(first));
     EXPECT_TRUE(l.m_numbers.is_resting(first + 1));

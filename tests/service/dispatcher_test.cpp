@@ -408,6 +408,24 @@ const scenario scenarios[] = {
      {{"T1:Z1", "ACKED 0"}, {"T1:Z2", "ADD 1"}},
      "AA",
      {"enter T1 18"}},
+    // A refusal's copy that comes once an acknowledged leave gave the device room: the device
+    // is not full again, and the enter that the leave's acknowledgement resumed goes on.
+    {"repeated_nack_after_a_leave_gave_room_leaves_the_device_with_room",
+     [](world& w) {
+         w.register_device("T1");
+         w.enter("T1", "Z1");
+         w.enter("T1", "Z2");
+         const unsigned int refused = w.last_seq("T1");
+         w.nack("T1");
+         w.leave("T1", "Z1");
+         w.ack_last("T1");
+         w.m_messenger.nack("T1", refused, 1, t3);
+         w.ack_last("T1");
+     },
+     {"enter T1 17", "enter T1 18", "leave T1 17", "enter T1 18"},
+     {{"T1:Z1", "none"}, {"T1:Z2", "ACKED 0"}},
+     "AA",
+     {}},
     // The same for a refusal's copy: it must not free the number of the leave sent after the
     // refusal, whose acknowledgement then still gives the device room.
     {"repeated_nack_frees_no_number_sent_after_the_first",
@@ -898,6 +916,31 @@ void renumber_between_enter_and_resend(world& _world, device_model& _device,
     EXPECT_EQ(_world.frames().back(), "leave T1 5013");
 }
 
+// The device holds Z1 (17) and Z2 (18), which swap ids.
+void swap_held_zones(world& _world, device_model& _device) {
+    _world.register_device("T1");
+    _world.enter("T1", "Z1");
+    _world.enter("T1", "Z2");
+    _device.answer();
+    _world.set_zone(world::zone_with_id("Z1", 18));
+    _world.set_zone(world::zone_with_id("Z2", 17));
+}
+
+// The device holds Z1 (17), which becomes 5013.
+void renumber_held_zone(world& _world, device_model& _device) {
+    _world.register_device("T1");
+    _world.enter("T1", "Z1");
+    _device.answer();
+    _world.set_zone(world::zone_with_id("Z1", 5013));
+}
+
+// Z4 gets Z1's old id, 17, and the tag enters it.
+void enter_zone_with_old_id(world& _world, device_model& _device) {
+    _world.set_zone(world::zone_with_id("Z4", 17));
+    _world.enter("T1", "Z4");
+    _device.answer();
+}
+
 // Steps that the device of T1 answers as it is told; then every frame is acknowledged until
 // the device holds the zones its tag is in.
 struct device_case {
@@ -1007,12 +1050,7 @@ const device_case device_cases[] = {
     // 17, so Z1's leave must not name 17, which Z1 carried before.
     {"two_zones_swapping_ids_and_sent_again_keep_the_one_the_tag_is_in",
      [](world& w, device_model& d) {
-         w.register_device("T1");
-         w.enter("T1", "Z1");
-         w.enter("T1", "Z2");
-         d.answer();
-         w.set_zone(world::zone_with_id("Z1", 18));
-         w.set_zone(world::zone_with_id("Z2", 17));
+         swap_held_zones(w, d);
          w.enter("T1", "Z1");
          w.enter("T1", "Z2");
          d.answer();
@@ -1021,77 +1059,50 @@ const device_case device_cases[] = {
     // The same swap, unsent, then a reboot: its walk is what puts the new ids on the device.
     {"two_zones_swapping_ids_then_a_reboot_keep_the_one_the_tag_is_in",
      [](world& w, device_model& d) {
-         w.register_device("T1");
-         w.enter("T1", "Z1");
-         w.enter("T1", "Z2");
-         d.answer();
-         w.set_zone(world::zone_with_id("Z1", 18));
-         w.set_zone(world::zone_with_id("Z2", 17));
+         swap_held_zones(w, d);
          d.reboot();
          d.answer();
          w.leave("T1", "Z1");
      }},
-    // Z1 is renumbered and sent again, and its old id goes to Z4, which the tag enters.
+    // Z1 is sent again under its new id, and its old id goes to Z4, which the tag enters.
     {"an_old_id_given_to_a_new_zone_the_tag_is_in_is_not_left",
      [](world& w, device_model& d) {
-         w.register_device("T1");
+         renumber_held_zone(w, d);
          w.enter("T1", "Z1");
          d.answer();
-         w.set_zone(world::zone_with_id("Z1", 5013));
-         w.enter("T1", "Z1");
-         d.answer();
-         w.set_zone(world::zone_with_id("Z4", 17));
-         w.enter("T1", "Z4");
-         d.answer();
+         enter_zone_with_old_id(w, d);
          w.leave("T1", "Z1");
      }},
-    // Z1 renumbered without a notice, its old id given to Z4: Z1's leave would name 17, the
-    // id under which the device now holds Z4.
+    // Z1 renumbered without a notice: its leave would name 17, under which the device now
+    // holds Z4.
     {"a_quietly_renumbered_zone_whose_id_went_to_another_zone_is_not_left_under_it",
      [](world& w, device_model& d) {
-         w.register_device("T1");
-         w.enter("T1", "Z1");
-         d.answer();
-         w.set_zone(world::zone_with_id("Z1", 5013));
-         w.set_zone(world::zone_with_id("Z4", 17));
-         w.enter("T1", "Z4");
-         d.answer();
+         renumber_held_zone(w, d);
+         enter_zone_with_old_id(w, d);
          w.leave("T1", "Z1");
      }},
     // Z1's leave of 17 is lost; before its resend, Z4 gets 17 and the tag enters it.
     {"a_leave_is_not_resent_under_an_id_that_another_zone_got_since",
      [](world& w, device_model& d) {
-         w.register_device("T1");
-         w.enter("T1", "Z1");
-         d.answer();
-         w.set_zone(world::zone_with_id("Z1", 5013));
+         renumber_held_zone(w, d);
          w.leave("T1", "Z1");
          d.answer([](const device_model::frame&) { return device_model::miss; });
-         w.set_zone(world::zone_with_id("Z4", 17));
-         w.enter("T1", "Z4");
+         enter_zone_with_old_id(w, d);
          d.answer_for(3 * world::period);
      }},
-    // Z1 renumbered, then the device reboots and gets Z1 as 5013 only; 17 goes to Z4.
+    // The reboot's walk gives the device Z1 as 5013 only; then 17 goes to Z4.
     {"after_a_reboot_an_id_carried_before_it_is_not_left",
      [](world& w, device_model& d) {
-         w.register_device("T1");
-         w.enter("T1", "Z1");
-         d.answer();
-         w.set_zone(world::zone_with_id("Z1", 5013));
+         renumber_held_zone(w, d);
          d.reboot();
          d.answer();
-         w.set_zone(world::zone_with_id("Z4", 17));
-         w.enter("T1", "Z4");
-         d.answer();
+         enter_zone_with_old_id(w, d);
          w.leave("T1", "Z1");
      }},
     // The same without Z4: the device lost 17 with the reboot, so no leave names it.
     {"after_a_reboot_only_the_ids_of_enters_sent_since_get_leaves",
      [](world& w, device_model& d) {
-         w.register_device("T1");
-         w.enter("T1", "Z1");
-         d.answer();
-         w.set_zone(world::zone_with_id("Z1", 5013));
+         renumber_held_zone(w, d);
          d.reboot();
          d.answer();
          const std::size_t before = w.frame_count();
