@@ -133,7 +133,8 @@ private:
     // Whether the device of _record's tag holds _zone_id for _record: the latest enter that
     // carried the id was the record's, or none did and the record may hold it.
     bool holds(const writable_zone_event& _record, unsigned int _zone_id) const;
-    // The device dropped _zone_id, or another record's enter carried it.
+    // _record no longer holds _zone_id on its device (its leave was acknowledged, or the
+    // record goes); an entry of another record is left alone.
     void forget_holder(const writable_zone_event& _record, unsigned int _zone_id);
     // Erases the record and what its device was taken to hold for it.
     void erase_record(records::iterator _it);
